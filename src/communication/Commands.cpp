@@ -1,0 +1,144 @@
+#include "communication/Commands.h"
+
+#include "communication/Checksums.h"
+#include "communication/Encodings.h"
+#include "communication/Protocols.h"
+#include "communication/ResultCodes.h"
+
+#include <array>
+#include <vector>
+
+namespace {
+
+// Request data of a memory access: the count byte N (bytes - 1), then the address.
+std::array<std::uint8_t, 4> CountAndAddress(std::size_t bytes, std::uint32_t address) {
+    std::array<std::uint8_t, 4> data{static_cast<std::uint8_t>(bytes - 1)};
+    WriteBigEndian(std::span(data).subspan(1), address);
+    return data;
+}
+
+std::int32_t TransactText(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
+                          std::span<const std::uint8_t> data, std::size_t capacity,
+                          std::string& text) {
+    std::array<std::uint8_t, BlockSize> payload{};
+    std::uint32_t received = 0;
+    text.clear();
+    const std::int32_t result = protocol.Transact(&port, command, ParameterByte, data,
+                                                  std::span(payload).first(capacity), received);
+    if (result == LINK_OK) {
+        text.assign(reinterpret_cast<const char*>(payload.data()), received);
+    }
+    return result;
+}
+
+// Commands whose reply carries nothing the program uses.
+std::int32_t TransactNoReply(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
+                             std::span<const std::uint8_t> data) {
+    std::array<std::uint8_t, 1> payload{};
+    std::uint32_t received = 0;
+    return protocol.Transact(&port, command, ParameterByte, data, payload, received);
+}
+
+constexpr std::uint8_t TextRequest[] = {'/'};
+// The logger's reply texts are 48 bytes: the request's '/' (0x2F) + 1.
+constexpr std::size_t ReplyTextLength = 0x2F + 1;
+
+} // namespace
+
+std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                        std::span<std::uint8_t> destination, std::uint32_t& received) {
+    received = 0;
+    if (destination.empty() || destination.size() > BlockSize) {
+        return LINK_ERR_INTERNAL_B;
+    }
+    const auto data = CountAndAddress(destination.size(), address);
+    return protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, data, destination,
+                             received);
+}
+
+std::int32_t WriteMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                         std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > BlockSize) {
+        return LINK_ERR_INTERNAL_B;
+    }
+    const auto header = CountAndAddress(bytes.size(), address);
+    std::vector<std::uint8_t> data(header.begin(), header.end());
+    data.insert(data.end(), bytes.begin(), bytes.end());
+    return TransactNoReply(protocol, port, command_letter::WriteMemory, data);
+}
+
+std::int32_t PrepareBlockWrite(WSRX_Protocol& protocol, CSerial& port) {
+    constexpr std::uint8_t data[] = {0x00, 0x01};
+    return TransactNoReply(protocol, port, command_letter::PrepareBlockWrite, data);
+}
+
+std::int32_t ReadClock(WSRX_Protocol& protocol, CSerial& port, std::string& clockText) {
+    return TransactText(protocol, port, command_letter::ReadClock, {}, ClockTextLength,
+                        clockText);
+}
+
+std::int32_t SetClock(WSRX_Protocol& protocol, CSerial& port, std::string_view clockText) {
+    if (clockText.size() != ClockTextLength) {
+        return LINK_ERR_INTERNAL_B;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(clockText.data());
+    return TransactNoReply(protocol, port, command_letter::SetClock, {bytes, clockText.size()});
+}
+
+std::int32_t SetAccessCode(WSRX_Protocol& protocol, CSerial& port, std::uint32_t code) {
+    std::array<std::uint8_t, 4> data{};
+    WriteBigEndian(data, code);
+    return TransactNoReply(protocol, port, command_letter::SetAccessCode, data);
+}
+
+std::int32_t ReadStatusText(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
+    return TransactText(protocol, port, command_letter::ReadStatusText, TextRequest,
+                        ReplyTextLength, text);
+}
+
+std::int32_t ReadReadings(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
+    return TransactText(protocol, port, command_letter::ReadReadings, TextRequest,
+                        ReplyTextLength, text);
+}
+
+std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
+                         std::optional<std::uint8_t>& mask) {
+    constexpr std::uint8_t data[] = {0xFF};
+    std::array<std::uint8_t, 1> payload{};
+    std::uint32_t received = 0;
+    mask.reset();
+    const std::int32_t result = protocol.Transact(&port, command_letter::RunSelfTest,
+                                                  ParameterByte, data, payload, received);
+    if (result == LINK_OK && received > 0) {
+        mask = payload[0];
+    }
+    return result;
+}
+
+std::int32_t RewriteBlock(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                          const BlockEdit& edit) {
+    std::array<std::uint8_t, BlockSize> block{};
+    std::uint32_t received = 0;
+    std::int32_t result = ReadMemory(protocol, port, address, block, received);
+    if (result != LINK_OK) {
+        return result;
+    }
+    if (received != BlockSize) {
+        return LINK_ERR_CRC; // a block cut short must never be patched and written back
+    }
+    if (edit) {
+        result = edit(block);
+        if (result != LINK_OK) {
+            return result;
+        }
+    }
+    protocol.Pause(CommandPause);
+    protocol.SetReplyTimeouts(Protocols::DefaultTimeout, PrepareBlockWriteTimeout);
+    result = PrepareBlockWrite(protocol, port);
+    if (result != LINK_OK) {
+        return result;
+    }
+    protocol.Pause(CommandPause);
+    protocol.SetReplyTimeouts(Protocols::DefaultTimeout, WriteMemoryTimeout);
+    return WriteMemory(protocol, port, address, block);
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+class CSerial;
+
+// The two values a reply's first byte may take: the complemented and the plain
+// 8-bit sum of the whole request frame.
+struct AcknowledgePair {
+    std::uint8_t complemented = 0;
+    std::uint8_t plain = 0;
+};
+
+// Root of the protocol tree: buffers, time-outs and attempts of one link.
+class Protocols {
+public:
+    using Sleeper = std::function<void(std::chrono::milliseconds)>;
+
+    static constexpr std::int32_t DefaultTimeout = 300; // ms
+    // Pause after every failed attempt.
+    static constexpr std::chrono::milliseconds RetryPause{200};
+
+    Protocols(const char* name, std::uint16_t transmitSize, std::uint16_t receiveSize);
+    Protocols(const Protocols&) = delete;
+    Protocols& operator=(const Protocols&) = delete;
+    virtual ~Protocols();
+
+    virtual std::int32_t SendFrame(CSerial* port, std::uint8_t command, std::uint8_t parameter,
+                                   std::span<const std::uint8_t> data) = 0;
+    // replyLength holds the expected frame length on entry and the payload length on return.
+    virtual std::int32_t ReceiveFrame(CSerial* port, AcknowledgePair acknowledge,
+                                      std::span<std::uint8_t> reply,
+                                      std::uint32_t& replyLength) = 0;
+    // One transaction: request, reply, validation, with retries. The payload lands
+    // in reply, its length in replyLength.
+    virtual std::int32_t Transact(CSerial* port, std::uint8_t command, std::uint8_t parameter,
+                                  std::span<const std::uint8_t> data,
+                                  std::span<std::uint8_t> reply, std::uint32_t& replyLength) = 0;
+
+    // The command time-out is kept but not used by any step; the reply time-out is
+    // the read time-out constant applied before every reply.
+    void SetReplyTimeouts(std::int32_t commandTimeout, std::int32_t replyTimeout);
+    void SetRetryCount(std::uint8_t count) { retryCount = count; }
+
+    const std::string& Name() const { return name; }
+    std::int32_t CommandTimeout() const { return commandTimeout; }
+    std::int32_t ReplyTimeout() const { return replyTimeout; }
+    std::uint8_t RetryCount() const { return retryCount; }
+    std::uint16_t SentLength() const { return sentLength; }
+    std::uint16_t ReceivedLength() const { return receivedLength; }
+    std::span<const std::uint8_t> SentFrame() const { return {transmitBuffer.get(), sentLength}; }
+    std::span<const std::uint8_t> ReceivedFrame() const {
+        return {receiveBuffer.get(), receivedLength};
+    }
+
+    // The protocol's waits (the pause after a failed attempt, the pauses between
+    // commands) go through here, so a test can observe or shorten them.
+    void Pause(std::chrono::milliseconds duration) const;
+    void SetSleeper(Sleeper sleeper);
+
+protected:
+    std::string name;
+    std::unique_ptr<std::uint8_t[]> transmitBuffer;
+    std::unique_ptr<std::uint8_t[]> receiveBuffer;
+    std::uint16_t transmitSize = 0;
+    std::uint16_t receiveSize = 0;
+    std::int32_t commandTimeout = DefaultTimeout;
+    std::int32_t replyTimeout = DefaultTimeout;
+    std::uint8_t retryCount = 0;
+    std::uint16_t sentLength = 0;
+    std::uint16_t receivedLength = 0;
+    std::uint8_t prefixByte = 0x00;
+    Sleeper sleeper;
+};
+
+class ST_Base_Protocol : public Protocols {
+public:
+    static constexpr std::uint8_t DefaultRetryCount = 5;
+
+    ST_Base_Protocol(std::uint16_t transmitSize, std::uint16_t receiveSize);
+
+    virtual std::uint8_t Checksum8(std::span<const std::uint8_t> bytes, bool complement) = 0;
+    virtual std::uint16_t Crc16(std::span<const std::uint8_t> bytes) = 0;
+};
+
+// The logger's protocol. Request: 00, command letter, parameter byte, data, CRC-16
+// (high byte first). Reply: acknowledge byte, payload, CRC-16 over both.
+class WSRX_Protocol final : public ST_Base_Protocol {
+public:
+    // Every user builds the protocol with 500-byte buffers each way.
+    static constexpr std::uint16_t BufferSize = 500;
+    // Prefix, command, parameter and the two CRC bytes.
+    static constexpr std::uint16_t FrameOverhead = 5;
+    static constexpr std::uint16_t MaxDataLength = BufferSize - FrameOverhead;
+
+    WSRX_Protocol(std::uint16_t transmitSize = BufferSize, std::uint16_t receiveSize = BufferSize);
+
+    std::int32_t SendFrame(CSerial* port, std::uint8_t command, std::uint8_t parameter,
+                           std::span<const std::uint8_t> data) override;
+    std::int32_t ReceiveFrame(CSerial* port, AcknowledgePair acknowledge,
+                              std::span<std::uint8_t> reply, std::uint32_t& replyLength) override;
+    std::int32_t Transact(CSerial* port, std::uint8_t command, std::uint8_t parameter,
+                          std::span<const std::uint8_t> data, std::span<std::uint8_t> reply,
+                          std::uint32_t& replyLength) override;
+    std::uint8_t Checksum8(std::span<const std::uint8_t> bytes, bool complement) override;
+    std::uint16_t Crc16(std::span<const std::uint8_t> bytes) override;
+
+private:
+    std::int32_t ValidateReply(std::uint32_t length, AcknowledgePair acknowledge,
+                               std::span<std::uint8_t> reply, std::uint32_t& replyLength);
+};

@@ -1,0 +1,82 @@
+#include "communication/serial/PortList.h"
+#include "communication/serial/VirtualPorts.h"
+#include "support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+bool Lists(const std::vector<std::string>& ports, const std::string& entry) {
+    return std::find(ports.begin(), ports.end(), entry) != ports.end();
+}
+
+TEST(PortList, PublishedPortsAreListedWhileTheyExist) {
+    std::string entry;
+    {
+        PtyPair device;
+        ASSERT_TRUE(device.Ready());
+        entry = device.PortName();
+        const auto ports = EnumerateComPorts();
+        EXPECT_TRUE(Lists(ports, entry));
+        for (const std::string& port : ports) {
+            EXPECT_EQ(port.back(), ':');
+            EXPECT_LE(port.size(), 15u);
+        }
+    }
+    EXPECT_FALSE(Lists(EnumerateComPorts(), entry));
+}
+
+TEST(PortList, StaleLinksAndPlaceholderTtysAreNotListed) {
+    const std::string name = "STALE" + std::to_string(getpid() % 100000);
+    ASSERT_EQ(virtual_ports::Publish(name, "/dev/pts/no-such-terminal"), 0);
+    EXPECT_FALSE(Lists(EnumerateComPorts(), name + ":"));
+    EXPECT_EQ(virtual_ports::Unpublish(name, "/dev/pts/no-such-terminal"), 0);
+
+    // A ttyS entry without a UART behind it (port type 0) is never offered.
+    for (const std::string& port : EnumerateComPorts()) {
+        if (port.rfind("ttyS", 0) == 0) {
+            char type[8] = {};
+            FILE* file = std::fopen(("/sys/class/tty/" + port.substr(0, port.size() - 1) + "/type").c_str(), "r");
+            ASSERT_NE(file, nullptr);
+            ASSERT_NE(std::fgets(type, sizeof type, file), nullptr);
+            std::fclose(file);
+            EXPECT_NE(std::atoi(type), 0) << port;
+        }
+    }
+}
+
+TEST(PortList, FallbackNamesTenPorts) {
+    const auto ports = FallbackComPorts();
+    ASSERT_EQ(ports.size(), 10u);
+    EXPECT_EQ(ports.front(), "ttyS0:");
+    EXPECT_EQ(ports.back(), "ttyS9:");
+}
+
+TEST(VirtualPorts, OnlySafeNamesAndAPrivateFolder) {
+    EXPECT_TRUE(virtual_ports::IsValidName("ONYXSIM0"));
+    for (const char* name : {"", ".hidden", "a/b", "..", "sixteen_chars_xx", "sp ace"}) {
+        EXPECT_FALSE(virtual_ports::IsValidName(name)) << name;
+        EXPECT_NE(virtual_ports::Publish(name, "/dev/null"), 0) << name;
+    }
+    const std::string folder = virtual_ports::Directory(true);
+    ASSERT_FALSE(folder.empty());
+    struct stat info {};
+    ASSERT_EQ(lstat(folder.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 077, 0u);
+    EXPECT_EQ(info.st_uid, geteuid());
+}
+
+TEST(VirtualPorts, UnpublishLeavesAnotherOwnersLinkAlone) {
+    const std::string name = "OWNED" + std::to_string(getpid() % 100000);
+    ASSERT_EQ(virtual_ports::Publish(name, "/dev/null"), 0);
+    EXPECT_NE(virtual_ports::Unpublish(name, "/dev/zero"), 0);
+    EXPECT_EQ(virtual_ports::Resolve(name), "/dev/null");
+    EXPECT_EQ(virtual_ports::Unpublish(name, "/dev/null"), 0);
+    EXPECT_EQ(virtual_ports::Resolve(name), "");
+}
+
+} // namespace

@@ -1,0 +1,217 @@
+// The POSIX serial port against a pseudo-terminal.
+
+#include "communication/ResultCodes.h"
+#include "communication/serial/SERIAL.h"
+#include "communication/serial/VirtualPorts.h"
+#include "support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Time-outs may end late on a loaded machine, never early; this is how late we allow.
+constexpr milliseconds Slack{400};
+
+milliseconds Since(Clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(device.Ready());
+        ASSERT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 0);
+    }
+
+    PtyPair device;
+    CSerial port;
+};
+
+TEST_F(SerialPort, OpensWithTheLoggerLineSettings) {
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetBaudRate(), 9600);
+    EXPECT_EQ(port.GetByteSize(), 8);
+    EXPECT_EQ(port.GetParity(), 0);
+    EXPECT_EQ(port.GetStopBits(), 0);
+    EXPECT_EQ(port.GetHandshake(), HandshakeNone);
+    EXPECT_EQ(port.LastError(), 0);
+}
+
+TEST_F(SerialPort, EveryOperationOnAClosedPortFailsWith6) {
+    CSerial closed;
+    std::uint8_t byte = 0;
+    std::uint32_t count = 99;
+    EXPECT_EQ(closed.SetLine(9600, 8, 0, 0), 6);
+    EXPECT_EQ(closed.LastError(), 6);
+    EXPECT_EQ(closed.SetTimeouts(300), 6);
+    EXPECT_EQ(closed.SetHandshake(HandshakeNone), 6);
+    EXPECT_EQ(closed.Write(&byte, 1, &count), 6);
+    EXPECT_EQ(count, 0u);
+    count = 99;
+    EXPECT_EQ(closed.Read(&byte, 1, &count), 6);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(closed.Purge(), 6);
+    EXPECT_EQ(closed.GetBaudRate(), -1);
+    EXPECT_EQ(closed.GetByteSize(), 0xFF);
+    EXPECT_EQ(closed.GetParity(), 0xFF);
+    EXPECT_EQ(closed.GetStopBits(), 0xFF);
+    EXPECT_EQ(closed.GetHandshake(), 0xFF);
+    EXPECT_EQ(closed.Close(), 0);
+    EXPECT_EQ(closed.LastError(), 0);
+}
+
+TEST_F(SerialPort, HeldPortCannotBeOpenedAgain) {
+    // The same object: 1247, and the first open stays usable.
+    EXPECT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 1247);
+    std::uint32_t written = 0;
+    EXPECT_EQ(port.WriteString("hi", &written), 0);
+    EXPECT_EQ(device.Receive(1000), (std::vector<std::uint8_t>{'h', 'i'}));
+
+    // Another object, and the device by its own path from another descriptor.
+    CSerial second;
+    EXPECT_GT(second.Open(device.PortName().c_str(), 2048, 2048), 0);
+    EXPECT_FALSE(second.IsOpen());
+
+    port.Close();
+    EXPECT_EQ(second.Open(device.PortName().c_str(), 2048, 2048), 0);
+}
+
+TEST_F(SerialPort, PortNamesThatNameNoDevice) {
+    CSerial other;
+    // The entry loses its last character, normally the colon.
+    const std::string withoutColon = device.PortName().substr(0, device.PortName().size() - 1);
+    EXPECT_EQ(other.Open(withoutColon.c_str(), 2048, 2048), ENOENT);
+    EXPECT_EQ(other.Open("", 2048, 2048), ENOENT);
+    EXPECT_EQ(other.Open(nullptr, 2048, 2048), ENOENT);
+    EXPECT_EQ(other.Open("../etc/passwd:", 2048, 2048), ENOENT);
+    EXPECT_EQ(other.Open("ONYXNOSUCHPORT:", 2048, 2048), ENOENT);
+    // 16 characters do not fit, even before anything is looked up.
+    EXPECT_EQ(other.Open("ABCDEFGHIJKLMNO:", 2048, 2048), ENAMETOOLONG);
+    EXPECT_EQ(other.LastError(), ENAMETOOLONG);
+    EXPECT_FALSE(other.IsOpen());
+}
+
+TEST(SerialPortDevices, AFileThatIsNoTerminalIsRefused) {
+    const std::string name = "NOTTY" + std::to_string(getpid() % 100000);
+    ASSERT_EQ(virtual_ports::Publish(name, "/dev/null"), 0);
+    CSerial port;
+    EXPECT_EQ(port.Open((name + ":").c_str(), 2048, 2048), ENOTTY);
+    EXPECT_FALSE(port.IsOpen());
+    virtual_ports::Unpublish(name, "/dev/null");
+}
+
+TEST_F(SerialPort, ReadWithNothingArrivingTimesOutAfterCountPlusConstant) {
+    ASSERT_EQ(port.SetTimeouts(100), 0);
+    std::uint8_t buffer[50];
+    std::uint32_t count = 99;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(buffer, 50, &count), LINK_ERR_TIMEOUT);
+    const milliseconds elapsed = Since(start);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(port.LastError(), 0);
+    EXPECT_GE(elapsed, milliseconds(150));
+    EXPECT_LT(elapsed, milliseconds(150) + Slack);
+}
+
+TEST_F(SerialPort, ShortReadEndsAtTheGapAfterTheLastByte) {
+    ASSERT_EQ(port.SetTimeouts(3000), 0);
+    device.Send({1, 2, 3});
+    std::uint8_t buffer[10];
+    std::uint32_t count = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(buffer, 10, &count), 0);
+    EXPECT_EQ(count, 3u);
+    EXPECT_LT(Since(start), milliseconds(100) + Slack); // far below 10 + 3000 ms
+}
+
+TEST_F(SerialPort, BytesWithShortGapsAreReadInOneCall) {
+    ASSERT_EQ(port.SetTimeouts(3000), 0);
+    std::thread sender([this] {
+        for (std::uint8_t byte = 1; byte <= 4; ++byte) {
+            device.Send({byte});
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+    });
+    std::uint8_t buffer[4] = {};
+    std::uint32_t count = 0;
+    EXPECT_EQ(port.Read(buffer, 4, &count), 0);
+    sender.join();
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(buffer[3], 4);
+}
+
+TEST_F(SerialPort, TotalTimeoutBoundsAReadThatKeepsTrickling) {
+    // Bytes keep coming inside the 100 ms gap, but the read still ends at n + C.
+    ASSERT_EQ(port.SetTimeouts(200), 0);
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        while (!stop) {
+            device.Send({0x55});
+            std::this_thread::sleep_for(milliseconds(30));
+        }
+    });
+    std::uint8_t buffer[100];
+    std::uint32_t count = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(buffer, 100, &count), 0);
+    const milliseconds elapsed = Since(start);
+    stop = true;
+    sender.join();
+    EXPECT_GE(elapsed, milliseconds(300));
+    EXPECT_LT(elapsed, milliseconds(300) + Slack);
+    EXPECT_GT(count, 0u);
+    EXPECT_LT(count, 100u);
+}
+
+TEST_F(SerialPort, VanishedDeviceEndsTheReadAtOnce) {
+    ASSERT_EQ(port.SetTimeouts(10000), 0);
+    std::thread unplug([this] {
+        std::this_thread::sleep_for(milliseconds(50));
+        device.CloseMaster();
+    });
+    std::uint8_t buffer[10];
+    std::uint32_t count = 0;
+    const auto start = Clock::now();
+    const std::int32_t result = port.Read(buffer, 10, &count);
+    unplug.join();
+    EXPECT_GT(result, 0) << "a positive system error code";
+    EXPECT_EQ(port.LastError(), result);
+    EXPECT_LT(Since(start), milliseconds(50) + Slack);
+    // And again at once, without waiting for a deadline.
+    const auto again = Clock::now();
+    EXPECT_GT(port.Read(buffer, 10, &count), 0);
+    EXPECT_LT(Since(again), Slack);
+}
+
+TEST_F(SerialPort, PurgeDropsWhatHasArrived) {
+    device.Send({1, 2, 3});
+    std::this_thread::sleep_for(milliseconds(50)); // let the bytes cross the pseudo-terminal
+    EXPECT_EQ(port.Purge(), 0);
+    ASSERT_EQ(port.SetTimeouts(50), 0);
+    std::uint8_t buffer[3];
+    std::uint32_t count = 0;
+    EXPECT_EQ(port.Read(buffer, 3, &count), LINK_ERR_TIMEOUT);
+}
+
+TEST_F(SerialPort, LineSettingsAndHandshakeModes) {
+    // A pseudo-terminal keeps the speed but always reports 8 data bits, no parity.
+    EXPECT_EQ(port.SetLine(19200, 8, 0, 0), 0);
+    EXPECT_EQ(port.GetBaudRate(), 19200);
+    EXPECT_EQ(port.SetLine(12345, 8, 0, 0), EINVAL);
+    EXPECT_EQ(port.SetLine(9600, 9, 0, 0), EINVAL);
+    EXPECT_EQ(port.SetLine(9600, 8, 3, 0), EINVAL); // mark parity
+    EXPECT_EQ(port.SetLine(9600, 8, 0, 1), EINVAL); // 1.5 stop bits
+    EXPECT_EQ(port.GetBaudRate(), 19200) << "a refused setting changes nothing";
+    EXPECT_EQ(port.SetHandshake(HandshakeSoftware), 0);
+    EXPECT_EQ(port.GetHandshake(), HandshakeSoftware);
+    EXPECT_EQ(port.SetHandshake(HandshakeNone), 0);
+    EXPECT_EQ(port.GetHandshake(), HandshakeNone);
+}
+
+} // namespace
