@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <vector>
@@ -17,8 +18,9 @@ using Bytes = std::vector<std::uint8_t>;
 using std::chrono::milliseconds;
 
 Bytes Reply(std::uint8_t acknowledge, const Bytes& payload) {
-    Bytes frame{acknowledge};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    Bytes frame(payload.size() + 1);
+    frame[0] = acknowledge;
+    std::copy(payload.begin(), payload.end(), frame.begin() + 1);
     const std::uint16_t crc = Crc16(frame);
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
