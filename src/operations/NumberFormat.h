@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+// The logger's recorded extremes as the window shows them: general number format
+// with 5 significant digits. The value is rounded to 5 significant digits and
+// written in its shortest form, trailing zeros and a bare decimal point dropped.
+// Fixed notation, unless the rounded value has more than 5 integer digits or its
+// magnitude is below 0.0001; then scientific notation: one digit, the point and
+// up to four more digits, "E", the exponent's sign and at least two exponent
+// digits ("1.2346E+05", "5E-05"). Zero, also negative zero, is "0".
+//
+// The decimal separator is always '.', whatever the PC's locale: the text goes
+// into reports and file names that must read the same on every PC.
+std::string FormatGeneral5(float value);

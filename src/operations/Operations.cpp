@@ -1,0 +1,290 @@
+#include "operations/Operations.h"
+
+#include "communication/Commands.h"
+#include "communication/Encodings.h"
+#include "communication/ResultCodes.h"
+#include "communication/serial/SERIAL.h"
+#include "operations/DumpFile.h"
+#include "operations/InfoLabels.h"
+#include "operations/NumberFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t PortQueueSize = 2048;
+constexpr std::uint8_t ReadInfoAttempts = 5;
+constexpr std::uint8_t DumpAttempts = 5;
+constexpr std::uint8_t SelfTestAttempts = 1;
+
+// Setup and teardown shared by the operations: a port and a protocol of their
+// own, the port closed whatever way the operation leaves.
+class OperationLink {
+public:
+    explicit OperationLink(const Protocols::Sleeper& sleeper) { protocol.SetSleeper(sleeper); }
+    ~OperationLink() { port.Close(); }
+    OperationLink(const OperationLink&) = delete;
+    OperationLink& operator=(const OperationLink&) = delete;
+
+    std::int32_t Open(const std::string& portName) {
+        return port.Open(portName.c_str(), PortQueueSize, PortQueueSize);
+    }
+    void Configure(std::int32_t replyTimeout, std::uint8_t attempts) {
+        protocol.SetReplyTimeouts(Protocols::DefaultTimeout, replyTimeout);
+        protocol.SetRetryCount(attempts);
+    }
+    void PauseBetweenCommands() const { protocol.Pause(CommandPause); }
+
+    CSerial port;
+    WSRX_Protocol protocol{WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize};
+};
+
+// A transaction that succeeded but brought fewer bytes than the step needs is a
+// reply cut short, never a success.
+std::int32_t Incomplete(std::int32_t result, std::uint32_t received, std::size_t needed) {
+    if (result != LINK_OK) {
+        return result;
+    }
+    return received < needed ? LINK_ERR_CRC : LINK_OK;
+}
+
+// Field k of a reply text, empty (no delimiter, no text) when the text has fewer.
+ReplyField FieldOf(const std::vector<ReplyField>& fields, std::size_t k) {
+    return k < fields.size() ? fields[k] : ReplyField{};
+}
+
+std::string WithDelimiter(const ReplyField& field) {
+    std::string text;
+    if (field.delimiter != '\0') {
+        text += field.delimiter;
+    }
+    return text + field.text;
+}
+
+void SetVisible(InfoLabelSink& labels, std::initializer_list<InfoLabel> which, bool visible) {
+    for (const InfoLabel label : which) {
+        labels.SetLabelVisible(label, visible);
+    }
+}
+
+// The recorded extremes block: three packed decimals, then the elapsed-time counter.
+constexpr std::size_t ExtremesLength = 21;
+constexpr std::size_t MinTempOffset = 0;
+constexpr std::size_t MaxTempOffset = 3;
+constexpr std::size_t MaxPressureOffset = 6;
+constexpr std::size_t ElapsedTimeOffset = 18;
+// Firmware from this version on records extremes.
+constexpr float ExtremesFirmware = 2.0f;
+
+std::string PackedDecimalText(const std::array<std::uint8_t, ExtremesLength>& block,
+                              std::size_t offset) {
+    return FormatGeneral5(
+        DecodePackedDecimal(std::span(block).subspan(offset).first<3>()));
+}
+
+// The memory image, in the order the dump file holds it.
+struct DumpRegion {
+    std::uint32_t first;
+    std::uint32_t end; // one past the last address
+};
+constexpr std::array<DumpRegion, 2> DumpRegions{{{0x000000, 0x040000}, {0x040000, 0x042000}}};
+
+} // namespace
+
+namespace reply_text {
+
+std::optional<std::string> FirmwareText(std::string_view field4) {
+    if (field4.size() < 2) {
+        return std::nullopt;
+    }
+    return std::string(field4.substr(0, field4.size() - 2));
+}
+
+std::optional<float> FirmwareNumber(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    // Plain decimal notation only: digits and at most one point, always '.'
+    // whatever the PC's locale, since the logger sends it so.
+    const auto digits = std::count_if(text.begin(), text.end(),
+                                      [](char c) { return c >= '0' && c <= '9'; });
+    const auto points = std::count(text.begin(), text.end(), '.');
+    if (digits == 0 || points > 1 ||
+        static_cast<std::size_t>(digits + points) != text.size()) {
+        return std::nullopt;
+    }
+    float number = 0.0f;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number,
+                                              std::chars_format::fixed);
+    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(number)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+} // namespace reply_text
+
+std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
+                                   const Protocols::Sleeper& sleeper) {
+    OperationLink link(sleeper);
+    std::int32_t result = link.Open(portName);
+    if (result != LINK_OK) {
+        return result;
+    }
+    link.Configure(Protocols::DefaultTimeout, ReadInfoAttempts);
+    WSRX_Protocol& protocol = link.protocol;
+    CSerial& port = link.port;
+    std::uint32_t received = 0;
+
+    // Serial number.
+    std::array<std::uint8_t, 3> serial{};
+    result = ReadMemory(protocol, port, SerialNumberAddress, serial, received);
+    result = Incomplete(result, received, serial.size());
+    if (result != LINK_OK) {
+        labels.SetLabelVisible(InfoLabel::SerialNo, false);
+        return result;
+    }
+    labels.SetLabelVisible(InfoLabel::SerialNo, true);
+    labels.SetLabelText(InfoLabel::SerialNo,
+                        "Serial Number: " + std::to_string(DecodeUInt24(serial)));
+
+    // Model number: text up to its first zero byte.
+    link.PauseBetweenCommands();
+    std::array<std::uint8_t, 8> model{};
+    result = ReadMemory(protocol, port, ModelNumberAddress, model, received);
+    result = Incomplete(result, received, 1);
+    if (result != LINK_OK) {
+        return result;
+    }
+    const auto modelEnd = std::find(model.begin(), model.begin() + received, std::uint8_t{0});
+    labels.SetLabelText(InfoLabel::ModelNo, "Model Number: " + std::string(model.begin(), modelEnd));
+
+    // Status: charge level, battery voltage, firmware.
+    link.PauseBetweenCommands();
+    std::string status;
+    result = ReadStatusText(protocol, port, status);
+    result = Incomplete(result, static_cast<std::uint32_t>(status.size()), 1);
+    if (result != LINK_OK) {
+        SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel}, false);
+        return result;
+    }
+    const std::vector<ReplyField> statusFields = SplitReplyText(status);
+    if (statusFields.size() < 2 || IsNotReady(status)) {
+        return LINK_ERR_TIMEOUT;
+    }
+    SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel}, true);
+    labels.SetLabelText(InfoLabel::ChargeLevel, "Charge Level: " + FieldOf(statusFields, 1).text);
+    labels.SetLabelText(InfoLabel::Battery, "Battery Voltage: " + FieldOf(statusFields, 2).text);
+    const std::optional<std::string> firmwareText =
+        reply_text::FirmwareText(FieldOf(statusFields, 4).text);
+    const std::optional<float> firmware =
+        firmwareText ? reply_text::FirmwareNumber(*firmwareText) : std::nullopt;
+    if (!firmware) {
+        return LINK_ERR_DATA;
+    }
+    labels.SetLabelText(InfoLabel::Firmware, "Firmware version: " + *firmwareText);
+
+    // Readings: temperature and level, each with the delimiter before it as its sign.
+    link.PauseBetweenCommands();
+    std::string readings;
+    if (ReadReadings(protocol, port, readings) != LINK_OK) {
+        return LINK_ERR_TIMEOUT;
+    }
+    SetVisible(labels,
+               {InfoLabel::Temperature, InfoLabel::Pressure, InfoLabel::ReadingSolution1,
+                InfoLabel::ReadingSolution2},
+               true);
+    const std::vector<ReplyField> readingFields = SplitReplyText(readings);
+    if (readingFields.size() < 2 || IsNotReady(readings)) {
+        return LINK_ERR_TIMEOUT;
+    }
+    labels.SetLabelText(InfoLabel::Temperature,
+                        "Temperature: " + WithDelimiter(FieldOf(readingFields, 1)));
+    labels.SetLabelText(InfoLabel::Pressure, "Level: " + WithDelimiter(FieldOf(readingFields, 2)));
+
+    // Recorded extremes, kept by firmware 2.0 and later only.
+    const std::initializer_list<InfoLabel> extremeLabels{InfoLabel::MaxTemp, InfoLabel::MinTemp,
+                                                         InfoLabel::MaxPressure,
+                                                         InfoLabel::ElapsedTime};
+    if (*firmware < ExtremesFirmware) {
+        SetVisible(labels, extremeLabels, false);
+        return LINK_OK;
+    }
+    SetVisible(labels, extremeLabels, true);
+    std::array<std::uint8_t, ExtremesLength> extremes{};
+    result = ReadMemory(protocol, port, ExtremesAddress, extremes, received);
+    result = Incomplete(result, received, extremes.size());
+    if (result != LINK_OK) {
+        return result;
+    }
+    labels.SetLabelText(InfoLabel::MinTemp, "Min Record Logger Temperature: " +
+                                                PackedDecimalText(extremes, MinTempOffset));
+    labels.SetLabelText(InfoLabel::MaxTemp, "Max Record Logger Temperature: " +
+                                                PackedDecimalText(extremes, MaxTempOffset));
+    labels.SetLabelText(InfoLabel::MaxPressure, "Max Record Logger Pressure: " +
+                                                    PackedDecimalText(extremes, MaxPressureOffset));
+    const std::uint32_t elapsed =
+        DecodeUInt24(std::span(extremes).subspan(ElapsedTimeOffset).first<3>());
+    labels.SetLabelText(InfoLabel::ElapsedTime, "Elapsed Time: " + std::to_string(elapsed));
+    return LINK_OK;
+}
+
+std::int32_t RunSelfTestOperation(const std::string& portName, const Protocols::Sleeper& sleeper) {
+    OperationLink link(sleeper);
+    std::int32_t result = link.Open(portName);
+    if (result != LINK_OK) {
+        return result;
+    }
+    // Sent once: a second request would start the logger's tests over.
+    link.Configure(SelfTestReplyTimeout, SelfTestAttempts);
+    std::optional<std::uint8_t> mask;
+    result = RunSelfTest(link.protocol, link.port, mask);
+    if (result != LINK_OK) {
+        return result;
+    }
+    // Without its byte the reply says nothing about the tests; it must not read
+    // as "all passed".
+    return mask ? std::int32_t{*mask} : std::int32_t{LINK_ERR_CRC};
+}
+
+std::int32_t DumpMemory(const std::string& portName, const std::string& fileName,
+                        const Protocols::Sleeper& sleeper) {
+    // The file first: if it cannot be had, the logger is not contacted.
+    DumpFile file;
+    if (file.Open(fileName) != LINK_OK) {
+        return OP_ERR_FILE_OPEN;
+    }
+    OperationLink link(sleeper);
+    std::int32_t result = link.Open(portName);
+    if (result != LINK_OK) {
+        return result;
+    }
+    link.Configure(Protocols::DefaultTimeout, DumpAttempts);
+
+    std::array<std::uint8_t, BlockSize> block{};
+    for (const DumpRegion& region : DumpRegions) {
+        for (std::uint32_t address = region.first; address < region.end; address += BlockSize) {
+            std::uint32_t received = 0;
+            // Only whole blocks go to disk, so file offsets stay logger addresses.
+            result = ReadMemory(link.protocol, link.port, address, block, received);
+            result = Incomplete(result, received, block.size());
+            if (result != LINK_OK) {
+                return result;
+            }
+            if (file.Write(block) != LINK_OK) {
+                return OP_ERR_FILE_WRITE;
+            }
+            link.PauseBetweenCommands();
+        }
+    }
+    link.port.Close();
+    file.Close();
+    return LINK_OK;
+}

@@ -1,0 +1,77 @@
+#include "operations/ProcessThread.h"
+
+#include "communication/ResultCodes.h"
+#include "operations/InfoLabels.h"
+#include "operations/Operations.h"
+
+#include <utility>
+
+namespace {
+
+// Stands in for a window that gave no labels: the operation still runs whole.
+class NoLabels final : public InfoLabelSink {
+public:
+    void SetLabelText(InfoLabel, const std::string&) override {}
+    void SetLabelVisible(InfoLabel, bool) override {}
+};
+
+constexpr std::int32_t UnknownModeResult = -1;
+
+} // namespace
+
+ProcessThread::ProcessThread(std::string portName, std::int32_t mode,
+                             OperationEnvironment environment)
+    : ProcessThread(std::move(portName), std::string{}, mode, std::move(environment)) {}
+
+ProcessThread::ProcessThread(std::string portName, std::string fileName, std::int32_t mode,
+                             OperationEnvironment environment)
+    : portName(std::move(portName)),
+      fileName(std::move(fileName)),
+      mode(mode),
+      environment(std::move(environment)),
+      thread(&ProcessThread::Run, this) {}
+
+ProcessThread::~ProcessThread() {
+    if (thread.joinable()) {
+        thread.request_stop();
+        thread.join();
+    }
+}
+
+std::int32_t ProcessThread::Wait() {
+    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) {
+        thread.join();
+    }
+    return result.load();
+}
+
+void ProcessThread::Run() {
+    std::int32_t code = UnknownModeResult;
+    try {
+        switch (mode) {
+        case OpReadInfo: {
+            NoLabels none;
+            code = ReadDeviceInformation(portName, environment.labels ? *environment.labels : none,
+                                         environment.sleeper);
+            break;
+        }
+        case OpSelfTest:
+            code = RunSelfTestOperation(portName, environment.sleeper);
+            break;
+        case OpMemoryDump:
+            code = DumpMemory(portName, fileName, environment.sleeper);
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        // Only the window's label sink or memory exhaustion can throw; the port and
+        // file are already closed by their owners.
+        code = LINK_ERR_INTERNAL_A;
+    }
+    result.store(code);
+    finished.store(true);
+    if (environment.finished) {
+        environment.finished();
+    }
+}

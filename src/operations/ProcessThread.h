@@ -1,0 +1,54 @@
+#pragma once
+
+#include "communication/Protocols.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+class InfoLabelSink;
+
+// Operation modes of the worker.
+enum OperationMode : std::int32_t {
+    OpReadInfo = 0,
+    OpSelfTest = 1,
+    OpMemoryDump = 2,
+};
+
+// What an operation needs besides its port and file names.
+struct OperationEnvironment {
+    InfoLabelSink* labels = nullptr;    // OpReadInfo writes the window's labels here
+    Protocols::Sleeper sleeper;         // the pauses between commands; empty: real time
+    std::function<void()> finished;     // called on the worker thread as its last act
+};
+
+// One device operation on a thread of its own. It starts running when
+// constructed; Wait() returns its result code; the destructor raises the stop
+// request and waits for the end (the operations never look at the request, so
+// this waits until the operation is over).
+class ProcessThread {
+public:
+    ProcessThread(std::string portName, std::int32_t mode, OperationEnvironment environment = {});
+    ProcessThread(std::string portName, std::string fileName, std::int32_t mode,
+                  OperationEnvironment environment = {});
+    ~ProcessThread();
+    ProcessThread(const ProcessThread&) = delete;
+    ProcessThread& operator=(const ProcessThread&) = delete;
+
+    // Blocks until the operation has ended; its result code (0 until then).
+    std::int32_t Wait();
+    bool Finished() const { return finished.load(); }
+
+private:
+    void Run();
+
+    const std::string portName;
+    const std::string fileName;
+    const std::int32_t mode;
+    const OperationEnvironment environment;
+    std::atomic<std::int32_t> result{0};
+    std::atomic<bool> finished{false};
+    std::jthread thread; // last: starts only once every field above is set
+};

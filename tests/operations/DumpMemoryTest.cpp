@@ -1,0 +1,155 @@
+// The memory dump against the simulated logger, into real files.
+
+#include "OperationFixture.h"
+#include "communication/ResultCodes.h"
+#include "operations/DumpFile.h"
+#include "operations/Operations.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t CompleteDump = 270336;
+
+class Dump : public OperationFixture {
+protected:
+    void SetUp() override {
+        StartLogger();
+        folder = fs::temp_directory_path() /
+                 ("onyx-dump-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        file = (folder / "logger.hex").string();
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::int32_t Run(const std::string& port) { return DumpMemory(port, file, RecordingSleeper()); }
+    std::int32_t Run() { return Run(logger.PortName()); }
+
+    static Bytes Contents(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static void Fill(const std::string& name, std::size_t size, std::uint8_t value) {
+        std::ofstream out(name, std::ios::binary);
+        const std::string bytes(size, static_cast<char>(value));
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    static std::uint32_t Address(const sim::RecordedRequest& request) {
+        const auto& f = request.frame;
+        return (std::uint32_t{f[4]} << 16) | (std::uint32_t{f[5]} << 8) | f[6];
+    }
+
+    fs::path folder;
+    std::string file;
+};
+
+TEST_F(Dump, CompleteDumpIsTheMemoryImageByAddress) {
+    ASSERT_EQ(Run(), LINK_OK);
+
+    const Bytes contents = Contents(file);
+    ASSERT_EQ(contents.size(), CompleteDump);
+    EXPECT_TRUE(contents == logger.Memory(0, CompleteDump));
+
+    const auto requests = logger.Requests();
+    ASSERT_EQ(requests.size(), 1056u);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        ASSERT_EQ(requests[i].Letter(), 'c');
+        ASSERT_EQ(requests[i].frame[3], 255) << i; // N: 256 bytes
+        ASSERT_EQ(Address(requests[i]), i * 256) << i;
+    }
+    EXPECT_EQ(Address(requests[1024]), 0x040000u);
+    EXPECT_EQ(Address(requests.back()), 0x041F00u);
+    // A 50 ms pause after every block, the last one included.
+    EXPECT_EQ(Pauses(), std::vector<milliseconds>(1056, milliseconds{50}));
+}
+
+TEST_F(Dump, ExistingLongerFileIsCutToTheNewDump) {
+    Fill(file, CompleteDump + 5000, 0xAA);
+    ASSERT_EQ(Run(), LINK_OK);
+    EXPECT_EQ(fs::file_size(file), CompleteDump);
+    EXPECT_TRUE(Contents(file) == logger.Memory(0, CompleteDump));
+}
+
+// The 5th block goes wrong: the four before it stay on disk, whole.
+struct BlockFailure {
+    const char* name;
+    sim::FaultKind kind;
+    int count;
+    std::int32_t result;
+    std::size_t requests;
+};
+
+class DumpBlockFailure : public Dump, public ::testing::WithParamInterface<BlockFailure> {};
+
+TEST_P(DumpBlockFailure, KeepsTheBlocksBeforeIt) {
+    const BlockFailure& failure = GetParam();
+    onCommandPause = [&](int n) {
+        if (n == 4) {
+            logger.InjectFault(FaultOn(failure.kind, 'c', failure.count));
+        }
+    };
+    EXPECT_EQ(Run(), failure.result);
+    EXPECT_EQ(Contents(file), logger.Memory(0, 1024));
+    EXPECT_EQ(logger.Requests().size(), failure.requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FifthBlock, DumpBlockFailure,
+    ::testing::Values(
+        // A link failure: five attempts, then its code.
+        BlockFailure{"BadCrc", sim::FaultKind::BadCrc, sim::EveryRequest, LINK_ERR_CRC, 9},
+        BlockFailure{"Silence", sim::FaultKind::Silence, sim::EveryRequest, LINK_ERR_TIMEOUT, 9},
+        // Success without data is no success: the dump must not read as saved.
+        // It would also shift every later block off its address.
+        BlockFailure{"EmptyPayload", sim::FaultKind::EmptyPayload, 1, LINK_ERR_CRC, 5}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Dump, FileThatCannotBeCreatedStopsBeforeThePort) {
+    file = (folder / "no-such-folder" / "logger.hex").string();
+    // The file comes first: even a missing port yields the file's code.
+    EXPECT_EQ(Run(MissingPort()), OP_ERR_FILE_OPEN);
+    EXPECT_EQ(Run(), OP_ERR_FILE_OPEN);
+    EXPECT_TRUE(logger.Requests().empty());
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(Dump, FileHeldByAnotherDumpIsLeftAlone) {
+    Fill(file, 300, 0x55);
+    DumpFile other;
+    ASSERT_EQ(other.Open(file), LINK_OK); // cuts it, as any dump would
+    ASSERT_EQ(other.Write(Bytes(100, 0x66)), LINK_OK);
+
+    EXPECT_EQ(Run(), OP_ERR_FILE_OPEN);
+    EXPECT_TRUE(logger.Requests().empty());
+    EXPECT_EQ(Contents(file), Bytes(100, 0x66)); // not cut by the refused dump
+
+    other.Close();
+    ASSERT_EQ(Run(), LINK_OK); // closed: the same name can be chosen at once
+}
+
+TEST_F(Dump, PortThatCannotBeOpenedLeavesAnEmptyFile) {
+    const std::int32_t result = Run(MissingPort());
+    EXPECT_GT(result, 0);
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(file), 0u);
+
+    // An existing file is cut as it is opened, before the port is tried.
+    Fill(file, 4096, 0xAA);
+    EXPECT_EQ(Run(MissingPort()), result);
+    EXPECT_EQ(fs::file_size(file), 0u);
+
+    // Closed on the way out: a second dump can take it at once.
+    EXPECT_EQ(DumpFile().Open(file), LINK_OK);
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+// The self-test operation against the simulated logger.
+
+#include "OperationFixture.h"
+#include "communication/ResultCodes.h"
+#include "operations/Operations.h"
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+using std::chrono::milliseconds;
+using Bytes = std::vector<std::uint8_t>;
+
+class SelfTest : public OperationFixture {
+protected:
+    void SetUp() override { StartLogger(); }
+    std::int32_t Run() { return RunSelfTestOperation(logger.PortName(), RecordingSleeper()); }
+};
+
+TEST_F(SelfTest, ReturnsTheMaskOfOneRequest) {
+    for (const std::uint8_t mask : {0x00, 0xFF, 0x41}) {
+        SCOPED_TRACE(int{mask});
+        logger.ClearRequests();
+        logger.SetSelfTest(mask, milliseconds{0});
+        EXPECT_EQ(Run(), std::int32_t{mask});
+        const auto requests = logger.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const Bytes& frame = requests[0].frame;
+        EXPECT_EQ(Bytes(frame.begin(), frame.end() - 2), (Bytes{0x00, 'z', 0xFF, 0xFF}));
+    }
+}
+
+TEST_F(SelfTest, WaitsLongerThanAnOrdinaryReply) {
+    // Far beyond the 300 ms of every other command.
+    logger.SetSelfTest(0x41, milliseconds{1500});
+    EXPECT_EQ(Run(), 0x41);
+}
+
+TEST_F(SelfTest, FailuresAreNeverRetried) {
+    logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'z', sim::EveryRequest));
+    EXPECT_EQ(Run(), LINK_ERR_ACK);
+    EXPECT_EQ(Letters(), "z");
+}
+
+TEST_F(SelfTest, ReplyWithoutItsMaskIsNoPass) {
+    // A reply without its mask byte must not read as "all tests passed". The
+    // short reply leaves the program waiting for its last byte for the whole
+    // self-test time-out; pulling the cable once the reply is out ends that wait.
+    logger.InjectFault(FaultOn(sim::FaultKind::EmptyPayload, 'z'));
+    std::thread cable([this] {
+        if (logger.WaitForRequests(1, milliseconds{5000})) {
+            std::this_thread::sleep_for(milliseconds{400});
+        }
+        logger.Vanish();
+    });
+    EXPECT_EQ(Run(), LINK_ERR_CRC);
+    cable.join();
+    EXPECT_EQ(Letters(), "z");
+}
+
+// Takes the full 195 s: run with --gtest_also_run_disabled_tests.
+TEST_F(SelfTest, DISABLED_SilentLoggerTimesOutAfterOneLongWait) {
+    logger.InjectFault(FaultOn(sim::FaultKind::Silence, 'z', sim::EveryRequest));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(), LINK_ERR_TIMEOUT);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, milliseconds{195000});
+    EXPECT_LE(waited, milliseconds{200000});
+    EXPECT_EQ(Letters(), "z");
+}
+
+TEST_F(SelfTest, PortThatCannotBeOpenedSendsNothing) {
+    EXPECT_GT(RunSelfTestOperation(MissingPort(), RecordingSleeper()), 0);
+    EXPECT_TRUE(logger.Requests().empty());
+}
+
+} // namespace
