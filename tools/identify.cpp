@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
-        std::fprintf(stderr, "usage: onyx-identify PORT   read a logger's identity (PORT as listed, e.g. ONYXSIM0:)\n"
+        std::fprintf(stderr, "usage: onyx-identify PORT   read a logger's identity (PORT as "
+                             "listed, e.g. ONYXSIM0:)\n"
                              "       onyx-identify --list list the serial ports\n");
         return argc == 2 ? 0 : 2;
     }

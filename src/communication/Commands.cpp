@@ -73,8 +73,7 @@ std::int32_t PrepareBlockWrite(WSRX_Protocol& protocol, CSerial& port) {
 }
 
 std::int32_t ReadClock(WSRX_Protocol& protocol, CSerial& port, std::string& clockText) {
-    return TransactText(protocol, port, command_letter::ReadClock, {}, ClockTextLength,
-                        clockText);
+    return TransactText(protocol, port, command_letter::ReadClock, {}, ClockTextLength, clockText);
 }
 
 std::int32_t SetClock(WSRX_Protocol& protocol, CSerial& port, std::string_view clockText) {
@@ -97,8 +96,8 @@ std::int32_t ReadStatusText(WSRX_Protocol& protocol, CSerial& port, std::string&
 }
 
 std::int32_t ReadReadings(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
-    return TransactText(protocol, port, command_letter::ReadReadings, TextRequest,
-                        ReplyTextLength, text);
+    return TransactText(protocol, port, command_letter::ReadReadings, TextRequest, ReplyTextLength,
+                        text);
 }
 
 std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
@@ -107,8 +106,8 @@ std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
     std::array<std::uint8_t, 1> payload{};
     std::uint32_t received = 0;
     mask.reset();
-    const std::int32_t result = protocol.Transact(&port, command_letter::RunSelfTest,
-                                                  ParameterByte, data, payload, received);
+    const std::int32_t result = protocol.Transact(&port, command_letter::RunSelfTest, ParameterByte,
+                                                  data, payload, received);
     if (result == LINK_OK && received > 0) {
         mask = payload[0];
     }

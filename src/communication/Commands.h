@@ -33,10 +33,10 @@ constexpr std::uint32_t WriteAccessCode = 0x6C2B19D4;
 constexpr std::uint32_t CloseAccessCode = 0xFFFFFFFF;
 
 // Logger memory.
-constexpr std::uint32_t SerialNumberAddress = 0x040024;   // 3 bytes, 24-bit integer
-constexpr std::uint32_t ModelNumberAddress = 0x04002A;    // 8 bytes, ASCII
-constexpr std::uint32_t ExtremesAddress = 0x041FC0;       // 21 bytes
-constexpr std::uint32_t ParameterBlockAddress = 0x051000; // 256 bytes
+constexpr std::uint32_t SerialNumberAddress = 0x040024;    // 3 bytes, 24-bit integer
+constexpr std::uint32_t ModelNumberAddress = 0x04002A;     // 8 bytes, ASCII
+constexpr std::uint32_t ExtremesAddress = 0x041FC0;        // 21 bytes
+constexpr std::uint32_t ParameterBlockAddress = 0x051000;  // 256 bytes
 constexpr std::uint32_t ParameterSerialAddress = 0x051012; // serial number in the parameter block
 constexpr std::uint32_t BlockSize = 256;                   // largest read or write
 
@@ -66,8 +66,7 @@ std::int32_t ReadStatusText(WSRX_Protocol& protocol, CSerial& port, std::string&
 std::int32_t ReadReadings(WSRX_Protocol& protocol, CSerial& port, std::string& text);
 // RunSelfTest: the mask (bit i set when test i + 1 failed); empty when the reply
 // carried no payload byte. The caller sets the self-test's reply time-out.
-std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
-                         std::optional<std::uint8_t>& mask);
+std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port, std::optional<std::uint8_t>& mask);
 
 // Block rewrite, the one way the program changes logger memory. With write access
 // already opened by the caller: read the 256-byte block at address, let edit change

@@ -35,7 +35,9 @@ void Protocols::Pause(std::chrono::milliseconds duration) const {
     }
 }
 
-void Protocols::SetSleeper(Sleeper replacement) { sleeper = std::move(replacement); }
+void Protocols::SetSleeper(Sleeper replacement) {
+    sleeper = std::move(replacement);
+}
 
 ST_Base_Protocol::ST_Base_Protocol(std::uint16_t transmitBytes, std::uint16_t receiveBytes)
     : Protocols("WSRX", transmitBytes, receiveBytes) {
@@ -52,7 +54,9 @@ std::uint8_t WSRX_Protocol::Checksum8(std::span<const std::uint8_t> bytes, bool 
     return ::Checksum8(bytes, complement);
 }
 
-std::uint16_t WSRX_Protocol::Crc16(std::span<const std::uint8_t> bytes) { return ::Crc16(bytes); }
+std::uint16_t WSRX_Protocol::Crc16(std::span<const std::uint8_t> bytes) {
+    return ::Crc16(bytes);
+}
 
 std::int32_t WSRX_Protocol::SendFrame(CSerial* port, std::uint8_t command, std::uint8_t parameter,
                                       std::span<const std::uint8_t> data) {
@@ -138,8 +142,8 @@ std::int32_t WSRX_Protocol::ValidateReply(std::uint32_t length, AcknowledgePair 
     if (length <= 2) {
         return LINK_ERR_CRC;
     }
-    const std::uint16_t received = static_cast<std::uint16_t>((frame[length - 2] << 8) |
-                                                              frame[length - 1]);
+    const std::uint16_t received =
+        static_cast<std::uint16_t>((frame[length - 2] << 8) | frame[length - 1]);
     if (Crc16({frame, length - 2}) != received) {
         return LINK_ERR_CRC;
     }

@@ -39,8 +39,8 @@ public:
     // One transaction: request, reply, validation, with retries. The payload lands
     // in reply, its length in replyLength.
     virtual std::int32_t Transact(CSerial* port, std::uint8_t command, std::uint8_t parameter,
-                                  std::span<const std::uint8_t> data,
-                                  std::span<std::uint8_t> reply, std::uint32_t& replyLength) = 0;
+                                  std::span<const std::uint8_t> data, std::span<std::uint8_t> reply,
+                                  std::uint32_t& replyLength) = 0;
 
     // The command time-out is kept but not used by any step; the reply time-out is
     // the read time-out constant applied before every reply.

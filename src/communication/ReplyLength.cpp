@@ -6,17 +6,17 @@ namespace {
 
 // How a command letter's reply length is found.
 enum class Rule : std::uint8_t {
-    Invalid,     // not in the table: the transaction ends with -100
-    CountPlus4,  // d0 + 4
+    Invalid,    // not in the table: the transaction ends with -100
+    CountPlus4, // d0 + 4
     Fixed3,
     Fixed4,
     Fixed9,
     Fixed12,
     Fixed22,
     Fixed28,
-    Variable,    // G/g
-    NoLength,    // V/W: -280
-    SelfTest,    // Z/z: d0 / 2 + 3, or 4 when d0 is 0 or 0xFF
+    Variable, // G/g
+    NoLength, // V/W: -280
+    SelfTest, // Z/z: d0 / 2 + 3, or 4 when d0 is 0 or 0xFF
 };
 
 constexpr std::array<Rule, 128> BuildTable() {
@@ -57,8 +57,8 @@ std::optional<ReplyLength> ExpectedReplyLength(std::uint8_t command,
     if (command >= ReplyRules.size()) {
         return std::nullopt;
     }
-    const bool needsCount = ReplyRules[command] == Rule::CountPlus4 ||
-                            ReplyRules[command] == Rule::SelfTest;
+    const bool needsCount =
+        ReplyRules[command] == Rule::CountPlus4 || ReplyRules[command] == Rule::SelfTest;
     if (needsCount && data.empty()) {
         return ReplyLength{ReplyLength::Kind::MissingCount, 0};
     }

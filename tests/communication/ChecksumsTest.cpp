@@ -1,14 +1,16 @@
 #include "communication/Checksums.h"
+
 #include "communication/ReplyLength.h"
 
 #include <gtest/gtest.h>
-
 #include <string_view>
 #include <vector>
 
 namespace {
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 TEST(Checksums, KnownVectors) {
     EXPECT_EQ(Crc16(Bytes("123456789")), 0xBB3D);

@@ -1,6 +1,7 @@
 // The logger commands and the block rewrite against the simulated logger.
 
 #include "communication/Commands.h"
+
 #include "communication/Encodings.h"
 #include "communication/ResultCodes.h"
 #include "support/LoggerFixture.h"

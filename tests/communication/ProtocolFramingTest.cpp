@@ -5,11 +5,10 @@
 #include "communication/ResultCodes.h"
 #include "support/ScriptedPort.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace {
@@ -179,8 +178,7 @@ TEST_F(ProtocolFraming, RefusedBeforeAnythingIsSent) {
     EXPECT_EQ(protocol.Transact(&port, 'd', 0xFF, tooMuch, payload, length), LINK_ERR_INTERNAL_B);
     // A reply buffer smaller than the payload the command brings.
     std::array<std::uint8_t, 2> small{};
-    EXPECT_EQ(protocol.Transact(&port, 'c', 0xFF, SerialData, small, length),
-              LINK_ERR_INTERNAL_B);
+    EXPECT_EQ(protocol.Transact(&port, 'c', 0xFF, SerialData, small, length), LINK_ERR_INTERNAL_B);
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(pauses.empty());
 }
@@ -196,8 +194,7 @@ TEST_F(ProtocolFraming, LongestRequestFits) {
 
 TEST_F(ProtocolFraming, NoPortOnEveryAttempt) {
     std::uint32_t length = 0;
-    EXPECT_EQ(protocol.Transact(nullptr, 'c', 0xFF, SerialData, payload, length),
-              LINK_ERR_NO_PORT);
+    EXPECT_EQ(protocol.Transact(nullptr, 'c', 0xFF, SerialData, payload, length), LINK_ERR_NO_PORT);
     EXPECT_EQ(pauses.size(), 5u);
     EXPECT_EQ(protocol.SentLength(), 0);
 }

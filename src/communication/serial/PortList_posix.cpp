@@ -31,7 +31,7 @@ bool HasSerialHardware(const std::string& sysfsEntry, const std::string& name) {
     if (name.rfind("ttyS", 0) == 0) {
         char type[32] = {};
         std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen((sysfsEntry + "/type").c_str(), "r"),
-                                                  std::fclose);
+                                                   std::fclose);
         if (!file || std::fgets(type, sizeof type, file.get()) == nullptr) {
             return false;
         }
@@ -52,8 +52,7 @@ bool SerialDevices(std::vector<std::string>& names) {
         if (name.front() == '.' || name.size() + 1 > 15) {
             continue;
         }
-        if (HasSerialHardware(std::string(TtyClass) + "/" + name, name) &&
-            Exists("/dev/" + name)) {
+        if (HasSerialHardware(std::string(TtyClass) + "/" + name, name) && Exists("/dev/" + name)) {
             names.push_back(name);
         }
     }

@@ -63,8 +63,8 @@ public:
     std::int32_t LastError() const { return lastError; }
 
     // The same values on every platform, so callers and messages do not depend on it.
-    static constexpr std::int32_t NotOpenError = 6;         // ERROR_INVALID_HANDLE
-    static constexpr std::int32_t AlreadyOpenError = 1247;  // ERROR_ALREADY_INITIALIZED
+    static constexpr std::int32_t NotOpenError = 6;        // ERROR_INVALID_HANDLE
+    static constexpr std::int32_t AlreadyOpenError = 1247; // ERROR_ALREADY_INITIALIZED
     static constexpr std::int32_t InvalidArgumentError = static_cast<std::int32_t>(0x80070057u);
 
 private:

@@ -28,9 +28,8 @@ struct BaudRate {
 };
 
 constexpr BaudRate BaudRates[] = {
-    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
-    {230400, B230400},
+    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
 };
 
 // The device a port entry names, or empty when the entry can name no device.
@@ -70,9 +69,13 @@ int WaitFor(int fd, short events, Clock::time_point deadline, short& revents) {
 
 } // namespace
 
-CSerial::~CSerial() { CSerial::Close(); }
+CSerial::~CSerial() {
+    CSerial::Close();
+}
 
-bool CSerial::IsOpen() const { return handle != InvalidHandle(); }
+bool CSerial::IsOpen() const {
+    return handle != InvalidHandle();
+}
 
 std::int32_t CSerial::Open(const char* portName, std::uint32_t /*inQueue*/,
                            std::uint32_t /*outQueue*/) {
@@ -330,8 +333,8 @@ std::int32_t CSerial::Read(void* buffer, std::uint32_t count, std::uint32_t* pdw
     // with every arrival once the first byte is in (the 100 ms gap).
     const auto start = Clock::now();
     const auto totalDeadline =
-        start + milliseconds(std::uint64_t{count} * ReadTotalTimeoutMultiplier +
-                             readTotalTimeoutConstant);
+        start +
+        milliseconds(std::uint64_t{count} * ReadTotalTimeoutMultiplier + readTotalTimeoutConstant);
     auto deadline = totalDeadline;
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     while (received < count && Clock::now() < deadline) {

@@ -1,10 +1,10 @@
 #include "communication/serial/PortList.h"
+
 #include "communication/serial/VirtualPorts.h"
 #include "support/PtyPair.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {
@@ -39,7 +39,8 @@ TEST(PortList, StaleLinksAndPlaceholderTtysAreNotListed) {
     for (const std::string& port : EnumerateComPorts()) {
         if (port.rfind("ttyS", 0) == 0) {
             char type[8] = {};
-            FILE* file = std::fopen(("/sys/class/tty/" + port.substr(0, port.size() - 1) + "/type").c_str(), "r");
+            FILE* file = std::fopen(
+                ("/sys/class/tty/" + port.substr(0, port.size() - 1) + "/type").c_str(), "r");
             ASSERT_NE(file, nullptr);
             ASSERT_NE(std::fgets(type, sizeof type, file), nullptr);
             std::fclose(file);

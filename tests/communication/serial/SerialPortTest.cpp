@@ -5,9 +5,8 @@
 #include "communication/serial/VirtualPorts.h"
 #include "support/PtyPair.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace {
