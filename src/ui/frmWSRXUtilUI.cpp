@@ -1,0 +1,266 @@
+#include "ui/frmWSRXUtilUI.h"
+
+#include "communication/ResultCodes.h"
+#include "communication/serial/PortList.h"
+#include "operations/ProcessThread.h"
+#include "operations/TimerThread.h"
+#include "ui/Application.h"
+#include "ui/InputHold.h"
+#include "ui/MainWindowText.h"
+#include "ui/Presenter.h"
+#include "ui/TestIcons.h"
+#include "ui_frmWSRXUtilUI.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFile>
+#include <QScreen>
+#include <QStyle>
+
+TfrmWSRXUtil* frmWSRXUtil = nullptr;
+
+namespace {
+
+// The ticker paces of the long commands.
+constexpr int SelfTestBarMaximum = 15;
+constexpr int SelfTestTickMs = 1000;
+constexpr int DumpBarMaximum = 2000;
+constexpr int DumpTickMs = 300;
+
+// The hourglass for the time a command holds it; restored on every way out.
+class Hourglass {
+public:
+    Hourglass() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+    ~Hourglass() { Restore(); }
+    Hourglass(const Hourglass&) = delete;
+    Hourglass& operator=(const Hourglass&) = delete;
+    void Restore() {
+        if (active) {
+            QApplication::restoreOverrideCursor();
+            active = false;
+        }
+    }
+
+private:
+    bool active = true;
+};
+
+// Label texts hold the logger's bytes one to one, so that files built from them
+// (the dump name, the report) carry the same bytes.
+std::string LabelBytes(const QLabel* label) {
+    return label->text().toLatin1().toStdString();
+}
+
+} // namespace
+
+TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TfrmWSRXUtil>()), presenter(messagePresenter) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(513, 638);
+    setWindowTitle(Title);
+    QApplication::setApplicationDisplayName(Title);
+
+    for (const std::string& port : EnumerateComPorts()) {
+        ui->CmbComPort->addItem(QString::fromStdString(port));
+    }
+    ui->CmbComPort->setCurrentIndex(ui->CmbComPort->count() > 0 ? 0 : -1);
+
+    ui->imgCheck->setPixmap(PassedPicture());
+    ui->imgCross->setPixmap(FailedPicture());
+    ui->imgNotDone->setPixmap(NotDonePicture());
+    for (QLabel* icon : {ui->Image1, ui->Image2, ui->Image3, ui->Image4, ui->Image5, ui->Image6,
+                         ui->Image7, ui->Image8}) {
+        icon->setPixmap(ui->imgNotDone->pixmap());
+    }
+    ui->GpbFirmware->setVisible(true);
+    ui->GpbTest->setVisible(true);
+
+    const auto handle = [this](QPushButton* button, void (TfrmWSRXUtil::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, handler] {
+            RunHandler(this, presenter, [this, handler] { (this->*handler)(); });
+        });
+    };
+    handle(ui->BtnFirmware, &TfrmWSRXUtil::OnBtnFirmwareClick);
+    handle(ui->BtnTest, &TfrmWSRXUtil::OnBtnTestClick);
+    handle(ui->BtnMemory, &TfrmWSRXUtil::OnBtnMemoryClick);
+    handle(ui->BtnReport, &TfrmWSRXUtil::BtnReportClick);
+    handle(ui->butExtTimeCal, &TfrmWSRXUtil::butExtTimeCalClick);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+TfrmWSRXUtil::~TfrmWSRXUtil() = default;
+
+QString TfrmWSRXUtil::PortName() const {
+    return ui->CmbComPort->currentText();
+}
+
+void TfrmWSRXUtil::ShowLinkError(QWidget* owner, std::int32_t code) {
+    presenter.ShowMessage(owner, QString::fromStdString(LinkErrorText(code)), "Error",
+                          Presenter::Icon::Warning);
+}
+
+std::int32_t TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName) {
+    // The wait: a local loop that leaves user input queued (it runs after the
+    // operation) but carries out the worker's label changes and the ticker's steps,
+    // which arrive through the mailbox. The worker's last act posts the loop's end
+    // behind its label changes, so they are all in place when the loop returns.
+    QEventLoop wait;
+    OperationEnvironment environment;
+    environment.labels = mode == OpReadInfo ? static_cast<InfoLabelSink*>(this) : nullptr;
+    environment.sleeper = operationSleeper;
+    environment.finished = [this, &wait] { mailbox.Post([&wait] { wait.quit(); }); };
+    const std::string port = PortName().toLocal8Bit().toStdString();
+    InputHold hold;
+    ProcessThread worker(port, fileName, mode, environment);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    return worker.Wait();
+}
+
+void TfrmWSRXUtil::OnBtnFirmwareClick() {
+    const std::int32_t result = RunWorker(OpReadInfo);
+    if (result < 0) {
+        ShowLinkError(this, result);
+    }
+    infoResult = result;
+}
+
+void TfrmWSRXUtil::OnBtnTestClick() {
+    OnBtnFirmwareClick();
+    if (infoResult != 0) {
+        return;
+    }
+    Hourglass hourglass;
+    SetProgressMaximum(SelfTestBarMaximum);
+    TimerThread ticker(SelfTestTickMs, *this);
+    const std::int32_t result = RunWorker(OpSelfTest);
+    ticker.Terminate();
+    // The cursor is back before any box, so the user never answers one under an hourglass.
+    hourglass.Restore();
+    if (result < 0) {
+        ShowLinkError(this, result);
+        return;
+    }
+    selfTestResult = result;
+    PresentSelfTestResult(result);
+}
+
+void TfrmWSRXUtil::OnBtnMemoryClick() {
+    OnBtnFirmwareClick();
+    FileSaveExecute();
+}
+
+void TfrmWSRXUtil::FileSaveExecute() {
+    Presenter::SaveRequest request;
+    request.title = "Save As";
+    request.filter = "Wellscribe Onyx memory dump file (*.hex)";
+    request.defaultSuffix = "hex";
+    request.initialName = QString::fromLatin1(
+        DefaultDumpName(LabelBytes(ui->LblModelNo), LabelBytes(ui->LblSerialNo)));
+    request.initialFolder = QApplication::applicationDirPath();
+    request.confirmOverwrite = false;
+    const std::optional<QString> chosen = presenter.GetSaveFileName(this, request);
+    if (!chosen) {
+        return;
+    }
+    Hourglass hourglass;
+    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "hex");
+    SetProgressMaximum(DumpBarMaximum);
+    TimerThread ticker(DumpTickMs, *this);
+    const std::int32_t result = RunWorker(OpMemoryDump, fileName);
+    hourglass.Restore();
+    const DumpOutcome outcome = DumpOutcomeFor(result);
+    presenter.ShowMessage(this, outcome.text, outcome.caption,
+                          outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
+    ticker.Terminate();
+}
+
+void TfrmWSRXUtil::BtnReportClick() {
+    // The diagnostic report arrives with its dialog.
+}
+
+void TfrmWSRXUtil::butExtTimeCalClick() {
+    if (timeCalibration != nullptr) {
+        timeCalibration->exec();
+    }
+}
+
+void TfrmWSRXUtil::PresentSelfTestResult(std::int32_t result) {
+    const SelfTestView view = PresentSelfTest(result);
+    QLabel* const icons[] = {ui->Image1, ui->Image2, ui->Image3, ui->Image4,
+                             ui->Image5, ui->Image6, ui->Image7, ui->Image8};
+    QLabel* const advice[] = {ui->lblT1Solution, ui->lblT2Solution, ui->lblT3Solution,
+                              ui->lblT4Solution, ui->lblT5Solution, ui->lblT6Solution,
+                              ui->lblT7Solution, ui->lblT8Solution};
+    for (std::size_t row = 0; row < view.failed.size(); ++row) {
+        icons[row]->setPixmap(view.failed[row] ? ui->imgCross->pixmap() : ui->imgCheck->pixmap());
+        advice[row]->setVisible(view.failed[row]);
+    }
+    ui->lblSolutionHeading->setVisible(view.headingVisible);
+    ui->LblTest->setText(QString::fromStdString(view.summary));
+    selfTestPresented = true;
+}
+
+void TfrmWSRXUtil::SetProgressMaximum(int maximum) {
+    ui->ProgressBar->setMaximum(maximum);
+    progressMaximum = maximum;
+}
+
+QLabel* TfrmWSRXUtil::Label(InfoLabel label) const {
+    switch (label) {
+    case InfoLabel::SerialNo:
+        return ui->LblSerialNo;
+    case InfoLabel::ModelNo:
+        return ui->LblModelNo;
+    case InfoLabel::ChargeLevel:
+        return ui->lblChargeLevel;
+    case InfoLabel::Battery:
+        return ui->LblBattery;
+    case InfoLabel::Firmware:
+        return ui->LblFirmware;
+    case InfoLabel::Temperature:
+        return ui->LblTemperature;
+    case InfoLabel::Pressure:
+        return ui->LblPressure;
+    case InfoLabel::ReadingSolution1:
+        return ui->lblReadingSolution1;
+    case InfoLabel::ReadingSolution2:
+        return ui->lblReadingSolution2;
+    case InfoLabel::MinTemp:
+        return ui->lblMinTemp;
+    case InfoLabel::MaxTemp:
+        return ui->lblMaxTemp;
+    case InfoLabel::MaxPressure:
+        return ui->lblMaxPressure;
+    case InfoLabel::ElapsedTime:
+        return ui->lblElapsedTime;
+    }
+    return nullptr;
+}
+
+void TfrmWSRXUtil::SetLabelText(InfoLabel label, const std::string& text) {
+    mailbox.Post([this, label, text] { Label(label)->setText(QString::fromLatin1(text)); });
+}
+
+void TfrmWSRXUtil::SetLabelVisible(InfoLabel label, bool visible) {
+    mailbox.Post([this, label, visible] { Label(label)->setVisible(visible); });
+}
+
+void TfrmWSRXUtil::StepIt() {
+    mailbox.Post([this] {
+        ui->ProgressBar->setValue(
+            std::min(ui->ProgressBar->value() + 1, ui->ProgressBar->maximum()));
+        ui->ProgressBar->repaint();
+        update();
+    });
+}
+
+void TfrmWSRXUtil::SetPosition(int position) {
+    mailbox.Post([this, position] { ui->ProgressBar->setValue(position); });
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "communication/Protocols.h"
+#include "operations/InfoLabels.h"
+#include "operations/ProgressTarget.h"
+#include "ui/UiMailbox.h"
+
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QDialog;
+class QLabel;
+class Presenter;
+
+namespace Ui {
+class TfrmWSRXUtil;
+}
+
+// The main window: the COM port choice, the logger's information, the self-test
+// results and the commands. Each device command runs one operation on a worker
+// thread and waits for it: the window keeps repainting and the progress bar keeps
+// moving meanwhile, while clicks and keys wait and run after the operation.
+class TfrmWSRXUtil : public QWidget, private InfoLabelSink, private ProgressTarget {
+    Q_OBJECT
+
+public:
+    static constexpr const char* Title = "Corvane Wellscribe Onyx Diagnostics Utility";
+
+    explicit TfrmWSRXUtil(Presenter& presenter, QWidget* parent = nullptr);
+    ~TfrmWSRXUtil() override;
+
+    // A link result code as a message box: the code, a blank and its message.
+    void ShowLinkError(QWidget* owner, std::int32_t code);
+
+    std::int32_t SelfTestResult() const { return selfTestResult; }
+    std::int32_t InfoResult() const { return infoResult; }
+    // True once a self-test result has been shown in the self-test area.
+    bool SelfTestPresented() const { return selfTestPresented; }
+    // The text of the selected COM port entry, as the operations receive it.
+    QString PortName() const;
+    Presenter& MessagePresenter() { return presenter; }
+
+    void SetTimeCalibrationDialog(QDialog* dialog) { timeCalibration = dialog; }
+    // The pauses between logger commands; tests shorten them.
+    void SetOperationSleeper(Protocols::Sleeper sleeper) { operationSleeper = std::move(sleeper); }
+
+public slots:
+    void OnBtnFirmwareClick();
+    void OnBtnTestClick();
+    void OnBtnMemoryClick();
+    void BtnReportClick();
+    void butExtTimeCalClick();
+    void FileSaveExecute();
+
+private:
+    // Runs one operation on a worker and waits for it; returns its result code.
+    std::int32_t RunWorker(std::int32_t mode, const std::string& fileName = {});
+    void PresentSelfTestResult(std::int32_t result);
+    void SetProgressMaximum(int maximum);
+    QLabel* Label(InfoLabel label) const;
+
+    // InfoLabelSink, from the worker thread.
+    void SetLabelText(InfoLabel label, const std::string& text) override;
+    void SetLabelVisible(InfoLabel label, bool visible) override;
+    // ProgressTarget, from the ticker thread.
+    int Maximum() const override { return progressMaximum.load(); }
+    void StepIt() override;
+    void SetPosition(int position) override;
+
+    std::unique_ptr<Ui::TfrmWSRXUtil> ui;
+    Presenter& presenter;
+    UiMailbox mailbox;
+    QDialog* timeCalibration = nullptr;
+    Protocols::Sleeper operationSleeper;
+    std::atomic<int> progressMaximum{100};
+    std::int32_t selfTestResult = 255;
+    std::int32_t infoResult = 0;
+    bool selfTestPresented = false;
+};
+
+// The program's main window.
+extern TfrmWSRXUtil* frmWSRXUtil;

@@ -1,0 +1,343 @@
+// The main window on the offscreen platform against the simulated logger.
+
+#include "SimulatedLogger.h"
+#include "communication/serial/SERIAL.h"
+#include "support/RecordingPresenter.h"
+#include "ui/Application.h"
+#include "ui/frmWSRXUtilUI.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <unistd.h>
+
+using std::chrono::milliseconds;
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<sim::SimulatedLogger> logger;
+    std::unique_ptr<RecordingPresenter> presenter;
+    std::unique_ptr<TfrmWSRXUtil> window;
+    std::unique_ptr<QTemporaryDir> folder;
+
+    template <typename T = QLabel> T* Child(const char* name) const {
+        T* child = window->findChild<T*>(name);
+        if (child == nullptr) {
+            qFatal("no control %s", name);
+        }
+        return child;
+    }
+    QString Text(const char* label) const { return Child(label)->text(); }
+    bool Shown(const char* label) const { return !Child(label)->isHidden(); }
+    void Click(const char* button) {
+        QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
+    }
+
+    QString Letters() const {
+        QString letters;
+        for (const auto& request : logger->Requests()) {
+            letters += QChar(request.Letter());
+        }
+        return letters;
+    }
+
+    // Which picture a row shows: 'v' passed, 'x' failed, '?' not done.
+    QString Icons() const {
+        const QImage passed = Child("imgCheck")->pixmap().toImage();
+        const QImage failed = Child("imgCross")->pixmap().toImage();
+        QString icons;
+        for (int row = 1; row <= 8; ++row) {
+            const QImage icon = Child(qPrintable(QString("Image%1").arg(row)))->pixmap().toImage();
+            icons += icon == passed ? 'v' : icon == failed ? 'x' : '?';
+        }
+        return icons;
+    }
+    QString AdviceShown() const {
+        QString shown;
+        for (int row = 1; row <= 8; ++row) {
+            shown += Shown(qPrintable(QString("lblT%1Solution").arg(row))) ? '1' : '0';
+        }
+        return shown;
+    }
+
+private slots:
+    void init() {
+        static int counter = 0;
+        sim::LoggerConfig config;
+        config.portName = QString("W%1x%2").arg(getpid() % 100000).arg(++counter).toStdString();
+        logger = std::make_unique<sim::SimulatedLogger>(config);
+        QCOMPARE(logger->Start(), 0);
+        presenter = std::make_unique<RecordingPresenter>();
+        folder = std::make_unique<QTemporaryDir>();
+        window = std::make_unique<TfrmWSRXUtil>(*presenter);
+        // Pauses between commands cost nothing here; the link itself runs for real.
+        window->SetOperationSleeper([](milliseconds) {});
+        auto* ports = Child<QComboBox>("CmbComPort");
+        const int index = ports->findText(QString::fromStdString(logger->PortName()));
+        QVERIFY2(index >= 0, "the simulated logger's port is listed");
+        ports->setCurrentIndex(index);
+        window->show();
+    }
+
+    void cleanup() {
+        window.reset();
+        presenter.reset();
+        logger.reset();
+        folder.reset();
+    }
+
+    void startsAsLaidOut() {
+        QCOMPARE(window->windowTitle(), QString("Corvane Wellscribe Onyx Diagnostics Utility"));
+        QCOMPARE(window->size(), QSize(513, 638));
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        QCOMPARE(Text("LblModelNo"), QString("Click \"Read Wellscribe Info\""));
+        for (const char* hidden :
+             {"LblSerialNo", "LblFirmware", "LblBattery", "lblChargeLevel", "LblTemperature",
+              "LblPressure", "lblMaxTemp", "lblMinTemp", "lblMaxPressure", "lblElapsedTime",
+              "lblReadingSolution1", "lblReadingSolution2", "lblSolutionHeading", "imgCheck",
+              "imgCross", "imgNotDone"}) {
+            QVERIFY2(!Shown(hidden), hidden);
+        }
+        QCOMPARE(Text("LblTest"), QString("Click \"Run Self-Test\" "));
+        QCOMPARE(Icons(), QString("????????"));
+        QCOMPARE(AdviceShown(), QString("00000000"));
+        QCOMPARE(window->SelfTestResult(), 255);
+        QCOMPARE(window->InfoResult(), 0);
+        QVERIFY(!window->SelfTestPresented());
+        QCOMPARE(Child<QPushButton>("BtnTest")->text(), QString("Run Self-&Test"));
+        QCOMPARE(Child<QProgressBar>("ProgressBar")->geometry(), QRect(0, 621, 513, 17));
+        QCOMPARE(Child("LblComPort")->buddy(), Child<QComboBox>("CmbComPort"));
+
+        // Keyboard order: the command buttons first, then the port, report, calibration.
+        const QList<QWidget*> expected{
+            Child<QPushButton>("BtnFirmware"), Child<QPushButton>("BtnTest"),
+            Child<QPushButton>("BtnMemory"),   Child<QComboBox>("CmbComPort"),
+            Child<QPushButton>("BtnReport"),   Child<QPushButton>("butExtTimeCal")};
+        QList<QWidget*> order;
+        for (QWidget* next = expected.front(); order.size() < expected.size();
+             next = next->nextInFocusChain()) {
+            if ((next->focusPolicy() & Qt::TabFocus) != 0 && !order.contains(next)) {
+                order << next;
+            }
+        }
+        QCOMPARE(order, expected);
+    }
+
+    void readInfoFillsTheLabels() {
+        Click("BtnFirmware");
+        QCOMPARE(window->InfoResult(), 0);
+        QVERIFY(presenter->messages.empty());
+        QCOMPARE(Text("LblSerialNo"), QString("Serial Number: 1234567"));
+        QCOMPARE(Text("LblModelNo"), QString("Model Number: ONYX-300"));
+        QCOMPARE(Text("lblChargeLevel"), QString("Charge Level:  95%"));
+        QCOMPARE(Text("LblBattery"), QString("Battery Voltage:  3.62V"));
+        QCOMPARE(Text("LblFirmware"), QString("Firmware version: 2.10"));
+        QCOMPARE(Text("LblTemperature"), QString("Temperature: +  21.500 deg C"));
+        QCOMPARE(Text("LblPressure"), QString("Level: +   1.234 m"));
+        QCOMPARE(Text("lblMinTemp"), QString("Min Record Logger Temperature: -1.25"));
+        QCOMPARE(Text("lblMaxTemp"), QString("Max Record Logger Temperature: 31.75"));
+        QCOMPARE(Text("lblMaxPressure"), QString("Max Record Logger Pressure: 12.345"));
+        QCOMPARE(Text("lblElapsedTime"), QString("Elapsed Time: 123456"));
+        for (const char* shown :
+             {"LblSerialNo", "LblFirmware", "LblBattery", "lblChargeLevel", "LblTemperature",
+              "LblPressure", "lblReadingSolution1", "lblReadingSolution2", "lblMaxTemp",
+              "lblMinTemp", "lblMaxPressure", "lblElapsedTime"}) {
+            QVERIFY2(Shown(shown), shown);
+        }
+        QCOMPARE(Letters(), QString("cckac"));
+    }
+
+    void selfTestPresentations_data() {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<QString>("icons");
+        QTest::addColumn<QString>("advice");
+        QTest::addColumn<bool>("heading");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("all passed") << 0 << "vvvvvvvv"
+                                    << "00000000" << false << "Passed all tests!";
+        QTest::newRow("all failed") << 255 << "xxxxxxxx"
+                                    << "11111111" << true << "Failed 8 tests.";
+        QTest::newRow("program memory") << 2 << "vxvvvvvv"
+                                        << "01000000" << true << "Failed 1 tests.";
+        QTest::newRow("temperature") << 64 << "vvvvvvxv"
+                                     << "00000010" << true << "Failed 1 tests.";
+        QTest::newRow("tests 1 and 3") << 5 << "xvxvvvvv"
+                                       << "10100000" << true << "Failed 2 tests.";
+    }
+
+    void selfTestPresentations() {
+        QFETCH(int, mask);
+        logger->SetSelfTest(static_cast<std::uint8_t>(mask), milliseconds(0));
+        Click("BtnTest");
+        QVERIFY(presenter->messages.empty());
+        QCOMPARE(window->SelfTestResult(), mask);
+        QVERIFY(window->SelfTestPresented());
+        QTEST(Icons(), "icons");
+        QTEST(AdviceShown(), "advice");
+        QTEST(Shown("lblSolutionHeading"), "heading");
+        QTEST(Text("LblTest"), "summary");
+        QCOMPARE(Letters(), QString("cckacz"));
+        if (mask == 64) {
+            QCOMPARE(Text("lblT7Solution"), QString("Send Test Report to Corvane "));
+        }
+    }
+
+    void aPassAfterAFailureClearsTheCross() {
+        logger->SetSelfTest(2, milliseconds(0));
+        Click("BtnTest");
+        QCOMPARE(Icons(), QString("vxvvvvvv"));
+        logger->SetSelfTest(0, milliseconds(0));
+        Click("BtnTest");
+        QCOMPARE(Icons(), QString("vvvvvvvv"));
+        QCOMPARE(AdviceShown(), QString("00000000"));
+        QVERIFY(!Shown("lblSolutionHeading"));
+        QCOMPARE(Text("LblTest"), QString("Passed all tests!"));
+    }
+
+    void aSilentLoggerGivesExactlyOneMessage() {
+        sim::Fault silence;
+        silence.count = sim::EveryRequest;
+        logger->InjectFault(silence);
+        Click("BtnTest");
+        QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
+        QVERIFY(!presenter->messages[0].underHourglass);
+        QVERIFY(!Letters().contains('z'));
+        QCOMPARE(Icons(), QString("????????"));
+        QCOMPARE(window->InfoResult(), -200);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void aHeldPortGivesNoMessageAtAll() {
+        CSerial holder;
+        QCOMPARE(holder.Open(logger->PortName().c_str(), 2048, 2048), 0);
+        Click("BtnTest");
+        QVERIFY(presenter->messages.empty());
+        QVERIFY(window->InfoResult() > 0);
+        QVERIFY(!Shown("LblSerialNo"));
+        QCOMPARE(Text("LblModelNo"), QString("Click \"Read Wellscribe Info\""));
+        QVERIFY(logger->Requests().empty());
+    }
+
+    void aCompleteDumpIsTheLoggerMemory() {
+        presenter->saveAnswers.push_back(folder->filePath("dump")); // no extension typed
+        Click("BtnMemory");
+        QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
+        const Presenter::SaveRequest& request = presenter->saveRequests[0];
+        QCOMPARE(request.initialName, QString("Model_Number__ONYX_300_Serial_Number__1234567"));
+        QCOMPARE(request.title, QString("Save As"));
+        QCOMPARE(request.defaultSuffix, QString("hex"));
+        QVERIFY(!request.confirmOverwrite);
+        QCOMPARE(presenter->Texts(), QStringList{"Memory Dump Saved"});
+        QCOMPARE(presenter->messages[0].caption, QString("Success"));
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::None);
+
+        QFile dump(folder->filePath("dump.hex"));
+        QVERIFY(dump.open(QIODevice::ReadOnly));
+        const QByteArray bytes = dump.readAll();
+        QCOMPARE(bytes.size(), 270336);
+        const std::vector<std::uint8_t> memory = logger->Memory(0, 270336);
+        QVERIFY(std::equal(memory.begin(), memory.end(),
+                           reinterpret_cast<const std::uint8_t*>(bytes.constData())));
+        QCOMPARE(Child<QProgressBar>("ProgressBar")->maximum(), 2000);
+    }
+
+    void aDumpFailingOnTheFifthBlockKeepsFourBlocks() {
+        // Count the pauses after each block once the dump has started; after the
+        // fourth, the logger falls silent.
+        std::atomic<bool> dumping{false};
+        std::atomic<int> blocks{0};
+        presenter->onSaveDialog = [&] { dumping = true; };
+        window->SetOperationSleeper([&](milliseconds pause) {
+            if (dumping && pause == milliseconds(50) && ++blocks == 4) {
+                sim::Fault silence;
+                silence.count = sim::EveryRequest;
+                logger->InjectFault(silence);
+            }
+        });
+        presenter->saveAnswers.push_back(folder->filePath("partial.bin"));
+        Click("BtnMemory");
+        QCOMPARE(presenter->Texts(), QStringList{"Communication Error"});
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
+        QCOMPARE(QFileInfo(folder->filePath("partial.bin")).size(), qint64{1024});
+    }
+
+    void aCancelledSaveDialogDoesNothing() {
+        Click("BtnMemory");
+        QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
+        QVERIFY(presenter->messages.empty());
+        QCOMPARE(Letters(), QString("cckac"));
+        QVERIFY(QDir(folder->path()).isEmpty());
+    }
+
+    void theDumpNameBeforeAnyRead() {
+        sim::Fault silence;
+        silence.count = sim::EveryRequest;
+        logger->InjectFault(silence);
+        Click("BtnMemory");
+        // The information read's message first, then the save dialog all the same.
+        QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
+        QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
+        QCOMPARE(presenter->saveRequests[0].initialName,
+                 QString("Click__Read_Wellscribe_Info__Serial_Number_"));
+    }
+
+    void theTickerEmptiesTheBarWhenStoppedEarly() {
+        logger->SetSelfTest(0, milliseconds(2300));
+        auto* bar = Child<QProgressBar>("ProgressBar");
+        QSignalSpy steps(bar, &QProgressBar::valueChanged);
+        Click("BtnTest");
+        QCOMPARE(bar->maximum(), 15);
+        QTRY_COMPARE(bar->value(), 0);
+        int highest = 0;
+        for (const auto& step : steps) {
+            highest = std::max(highest, step.at(0).toInt());
+        }
+        QVERIFY2(highest >= 1, "the bar moved while the self-test ran");
+        QVERIFY(highest < 15);
+    }
+
+    void clicksDuringAnOperationRunAfterIt() {
+        logger->SetSelfTest(0, milliseconds(600));
+        QTimer::singleShot(200, this, [this] { Click("BtnTest"); });
+        Click("BtnTest");
+        // The first command has ended; the held click starts the second only now.
+        QCOMPARE(Letters(), QString("cckacz"));
+        QTRY_COMPARE_WITH_TIMEOUT(Letters(), QString("cckaczcckacz"), 10000);
+        QVERIFY(presenter->messages.empty());
+    }
+
+    void anExceptionInAHandlerIsShownAndTheProgramGoesOn() {
+        presenter->onSaveDialog = [] { throw std::runtime_error("Disk on fire"); };
+        Click("BtnMemory");
+        QCOMPARE(presenter->Texts(), QStringList{"Disk on fire"});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+        presenter->onSaveDialog = nullptr;
+        Click("BtnFirmware");
+        QCOMPARE(window->InfoResult(), 0);
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ApplyProgramFont();
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainWindowTest.moc"
