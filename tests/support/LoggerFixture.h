@@ -4,9 +4,8 @@
 #include "communication/Protocols.h"
 #include "communication/serial/SERIAL.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 
