@@ -1,0 +1,191 @@
+// The calibration log file: line splitting, line states, lookup by serial
+// number, and saves that never lose the previous log.
+
+#include "ui/CalibrationLog.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string Started = "1234567,11/17/06 14:03:22"; // 25
+const std::string Completed = "1234567,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, 2 s/day";
+
+class LogFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int counter = 0;
+        directory = fs::temp_directory_path() /
+                    ("onyx-log-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+        fs::create_directories(directory);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(directory, fs::perms::owner_all, ignored);
+        fs::remove_all(directory, ignored);
+    }
+
+    fs::path LogPath() const { return CalibrationLog::PathIn(directory); }
+
+    void WriteFile(const std::string& bytes) const {
+        std::ofstream(LogPath(), std::ios::binary) << bytes;
+    }
+    std::string ReadFile() const {
+        std::ifstream in(LogPath(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path directory;
+};
+
+TEST_F(LogFile, SplitsAtCrLfAndCrLfPairs) {
+    EXPECT_EQ(SplitLogText("a\rb\nc\r\nd"), (Lines{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitLogText("a\r\n"), (Lines{"a"}));
+    EXPECT_EQ(SplitLogText("\r\n\r\n"), (Lines{"", ""}));
+    EXPECT_EQ(SplitLogText(""), Lines{});
+    // LF CR: the LF ends the line, the CR ends an extra empty one.
+    EXPECT_EQ(SplitLogText("R\n\r"), (Lines{"R", ""}));
+    // The text ends at a zero byte.
+    EXPECT_EQ(SplitLogText(std::string("a\r\nb\0c\r\nd", 9)), (Lines{"a", "b"}));
+    EXPECT_EQ(SplitLogText(std::string("\0a", 2)), Lines{});
+}
+
+TEST_F(LogFile, LoadsAndWritesBackWithCrLfAfterEveryLine) {
+    WriteFile("R\n\r");
+    CalibrationLog log(LogPath());
+    ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
+    EXPECT_EQ(log.Lines(), (Lines{"R", ""}));
+    ASSERT_FALSE(log.Save());
+    EXPECT_EQ(ReadFile(), "R\r\n\r\n");
+
+    log.SetLines({});
+    ASSERT_FALSE(log.Save());
+    EXPECT_TRUE(fs::exists(LogPath()));
+    EXPECT_EQ(ReadFile(), "");
+    // No file of the save is left beside the log.
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator{}), 1);
+}
+
+TEST_F(LogFile, MissingOrUnreadableFileLeavesTheList) {
+    CalibrationLog log(LogPath());
+    log.SetLines({"kept"});
+    EXPECT_EQ(log.Load().status, CalibrationLog::LoadStatus::Missing);
+    EXPECT_EQ(log.Lines(), Lines{"kept"});
+
+    fs::create_directory(LogPath()); // a name that cannot be read as a file
+    const auto result = log.Load();
+    EXPECT_EQ(result.status, CalibrationLog::LoadStatus::Failed);
+    EXPECT_NE(result.error.find("LogTime.csv"), std::string::npos) << result.error;
+    EXPECT_EQ(log.Lines(), Lines{"kept"});
+}
+
+TEST_F(LogFile, LinesLongerThan27CharactersAreCompleted) {
+    WriteFile(std::string(27, 'x') + "\r\n" + std::string(28, 'x') + "\r\n" + Started + "\r\n" +
+              Completed + "\r\n");
+    CalibrationLog log(LogPath());
+    ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
+    ASSERT_EQ(log.Count(), 4u);
+    EXPECT_FALSE(log.IsCompleted(0));
+    EXPECT_TRUE(log.IsCompleted(1));
+    EXPECT_FALSE(log.IsCompleted(2));
+    EXPECT_TRUE(log.IsCompleted(3));
+}
+
+TEST_F(LogFile, FindsTheSerialNumberInTheFirstFieldOnly) {
+    CalibrationLog log(LogPath());
+    log.SetLines({"1234567,11/17/06 14:03:22", "99,12/12/12 12:12:12", "12,01/02/07 03:04:05",
+                  "123", "", Completed, "55"});
+    EXPECT_EQ(log.Find(12), 2u);      // not 1234567's line, nor a date holding "12"
+    EXPECT_EQ(log.Find(123), 3u);     // a line without a comma is all first field
+    EXPECT_EQ(log.Find(1234567), 0u); // the first in list order
+    EXPECT_EQ(log.Find(55), 6u);
+    EXPECT_FALSE(log.Find(1));
+    EXPECT_FALSE(log.Find(14));
+    EXPECT_FALSE(log.Find(0));
+    // A completed line ahead of a started one of the same logger is found first.
+    log.SetLines({Completed, Started});
+    EXPECT_EQ(log.Find(1234567), 0u);
+}
+
+TEST_F(LogFile, RemoveCompletedRewritesTheFileWithTheRest) {
+    WriteFile(Completed + "\r\n" + Completed + "\r\n" + Started + "\r\n");
+    CalibrationLog log(LogPath());
+    ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
+    ASSERT_FALSE(log.RemoveCompleted());
+    EXPECT_EQ(log.Lines(), Lines{Started});
+    EXPECT_EQ(ReadFile(), Started + "\r\n");
+}
+
+TEST_F(LogFile, RemoveCompletedWritesNoFileWhenItWasDeleted) {
+    WriteFile(Started + "\r\n" + Completed + "\r\n");
+    CalibrationLog log(LogPath());
+    ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
+    fs::remove(LogPath());
+    ASSERT_FALSE(log.RemoveCompleted());
+    EXPECT_EQ(log.Lines(), Lines{Started});
+    EXPECT_FALSE(fs::exists(LogPath()));
+}
+
+TEST_F(LogFile, FailedSaveKeepsTheOldFileWhole) {
+    const std::string old = Started + "\r\n";
+    WriteFile(old);
+    CalibrationLog log(LogPath());
+    log.SetLines({Started, Completed});
+
+    // The new file cannot be made beside the log.
+    fs::path fresh = LogPath();
+    fresh += ".new";
+    fs::create_directory(fresh);
+    const auto error = log.Save();
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find(LogPath().string()), std::string::npos) << *error;
+    EXPECT_EQ(ReadFile(), old);
+    fs::remove(fresh);
+
+    // The disk fills up while the new text is written.
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto full = log.Save();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    ASSERT_TRUE(full);
+    EXPECT_NE(full->find("LogTime.csv"), std::string::npos) << *full;
+    EXPECT_NE(full->find(": "), std::string::npos) << *full; // with the system's reason
+    EXPECT_EQ(ReadFile(), old);
+    EXPECT_FALSE(fs::exists(fresh));
+
+    // And once the disk has room again the save goes through.
+    ASSERT_FALSE(log.Save());
+    EXPECT_EQ(ReadFile(), Started + "\r\n" + Completed + "\r\n");
+}
+
+TEST_F(LogFile, SaveIntoAReadOnlyFolderFailsWithoutHarm) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "the superuser writes into read-only folders";
+    }
+    const std::string old = Started + "\r\n";
+    WriteFile(old);
+    CalibrationLog log(LogPath());
+    log.SetLines({Completed});
+    fs::permissions(directory, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_TRUE(log.Save());
+    fs::permissions(directory, fs::perms::owner_all);
+    EXPECT_EQ(ReadFile(), old);
+}
+
+} // namespace

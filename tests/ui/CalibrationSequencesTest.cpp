@@ -1,0 +1,510 @@
+// Start, stop and verification against the simulated logger, with a PC clock
+// the tests set and pauses that take no time.
+
+#include "ui/CalibrationSequences.h"
+
+#include "SimulatedLogger.h"
+#include "communication/Commands.h"
+#include "communication/ResultCodes.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using Kind = CalibrationOutcome::Kind;
+
+namespace {
+
+class FakePcClock final : public PcClock {
+public:
+    DateTimeValue Now() override { return now; }
+    DateTimeValue now = 0.0;
+};
+
+DateTimeValue At(int year, int month, int day, int hour, int minute, int second,
+                 int millisecond = 0) {
+    return EncodeDateTime({year, month, day, hour, minute, second, millisecond});
+}
+
+// 17 November 2006, 14:03:22.
+const DateTimeValue StartTime = At(2006, 11, 17, 14, 3, 22, 450);
+const std::string StartedRecord = "1234567,11/17/06 14:03:22";
+
+class Calibration : public ::testing::Test {
+protected:
+    static sim::LoggerConfig Config() {
+        static std::atomic<int> counter{0};
+        sim::LoggerConfig config;
+        config.portName =
+            "Cal" + std::to_string(getpid() % 100000) + "x" + std::to_string(++counter);
+        config.readingsText = "RD+  20.000 deg C+   1.234 m\r\n";
+        return config;
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(logger.Start(), 0);
+        static int counter = 0;
+        directory = fs::temp_directory_path() /
+                    ("onyx-cal-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+        fs::create_directories(directory);
+        clock.now = StartTime;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+
+    // The pauses are counted; hook(n) runs at the n-th before the next command.
+    Protocols::Sleeper Sleeper() {
+        return [this](std::chrono::milliseconds pause) {
+            if (pause == CommandPause) {
+                ++commandPauses;
+                if (onPause) {
+                    onPause(commandPauses);
+                }
+            }
+        };
+    }
+
+    CalibrationOutcome Start() {
+        logger.ClearRequests();
+        return StartCalibration(logger.PortName(), log, clock, formats, Sleeper());
+    }
+    CalibrationOutcome Stop() {
+        logger.ClearRequests();
+        return StopCalibration(logger.PortName(), log, clock, formats, Sleeper());
+    }
+    CalibrationOutcome Verify() {
+        logger.ClearRequests();
+        return VerifyTime(logger.PortName(), log, clock, formats, Sleeper());
+    }
+
+    // Sets the logger's clock so that it reads `target` for the next few hundred ms.
+    void SetLoggerClock(DateTimeValue target) {
+        SystemPcClock pc;
+        logger.SetClockOffset((target - pc.Now()) * SecondsPerDay + 0.5);
+    }
+
+    std::string Letters() const {
+        std::string letters;
+        for (const auto& request : logger.Requests()) {
+            letters += static_cast<char>(request.Letter());
+        }
+        return letters;
+    }
+    // The request data of the requests with this letter, in order.
+    std::vector<Bytes> DataOf(char letter) const {
+        std::vector<Bytes> data;
+        for (const auto& request : logger.Requests()) {
+            if (request.Letter() == static_cast<std::uint8_t>(letter)) {
+                data.emplace_back(request.frame.begin() + 3, request.frame.end() - 2);
+            }
+        }
+        return data;
+    }
+    static std::string Text(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+
+    // The sequence ended with the closing access code and left the logger closed.
+    void ExpectAccessClosed() const {
+        EXPECT_FALSE(logger.WriteAccessOpen());
+        const auto codes = DataOf('y');
+        ASSERT_FALSE(codes.empty());
+        EXPECT_EQ(codes.back(), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+        EXPECT_EQ(logger.Requests().back().Letter(), 'y');
+    }
+
+    std::string FileText() const {
+        std::ifstream in(log.Path(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    static sim::Fault FaultOn(sim::FaultKind kind, char letter) {
+        sim::Fault fault;
+        fault.kind = kind;
+        fault.letter = static_cast<std::uint8_t>(letter);
+        return fault;
+    }
+
+    // A started record for the simulated logger, and the clock at the stop.
+    void StartedAgo(double days) {
+        log.SetLines({StartedRecord});
+        clock.now = At(2006, 11, 17, 14, 3, 22) + days;
+    }
+
+    sim::SimulatedLogger logger{Config()};
+    fs::path directory;
+    CalibrationLog log{fs::temp_directory_path()}; // replaced in each test's body
+    FakePcClock clock;
+    DateTimeFormats formats;
+    int commandPauses = 0;
+    std::function<void(int)> onPause;
+};
+
+class Started : public Calibration {
+protected:
+    void SetUp() override {
+        Calibration::SetUp();
+        log = CalibrationLog(CalibrationLog::PathIn(directory));
+    }
+};
+
+TEST_F(Started, SetsTheClockAndLogsTheStart) {
+    log.SetLines({"7654321,11/01/06 10:00:00"});
+    const auto outcome = Start();
+    EXPECT_EQ(outcome.kind, Kind::None);
+    EXPECT_EQ(outcome.logChange, LogChange::Appended);
+    EXPECT_EQ(outcome.line, 1u);
+    EXPECT_EQ(Letters(), "yccidfy");
+    EXPECT_EQ(commandPauses, 6);
+    EXPECT_EQ(DataOf('y').front(), (Bytes{0x6C, 0x2B, 0x19, 0xD4}));
+    // Both reads ask for 256 bytes: the serial number's at 0x051012, then the block.
+    EXPECT_EQ(DataOf('c'),
+              (std::vector<Bytes>{{0xFF, 0x05, 0x10, 0x12}, {0xFF, 0x05, 0x10, 0x00}}));
+    EXPECT_EQ(DataOf('i'), std::vector<Bytes>{(Bytes{0x00, 0x01})});
+    EXPECT_EQ(Text(DataOf('f').front()), "17/11/2006 14:03:22");
+    ExpectAccessClosed();
+
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"7654321,11/01/06 10:00:00", StartedRecord}));
+    EXPECT_FALSE(log.IsCompleted(1));
+    EXPECT_EQ(FileText(), "7654321,11/01/06 10:00:00\r\n" + StartedRecord + "\r\n");
+    EXPECT_EQ(logger.LoggerClock(), (ClockTime{2006, 11, 17, 14, 3, 22}));
+}
+
+TEST_F(Started, RewritesOnlyTheCorrectionAndCoefficients) {
+    // Bytes 228 to 241 hold something else before the start.
+    const Bytes stale{0x34, 0x12, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    logger.SetMemory(ParameterBlockAddress + 228, stale);
+    const auto before = logger.ParameterBlock();
+
+    ASSERT_EQ(Start().kind, Kind::None);
+    const auto written = DataOf('d');
+    ASSERT_EQ(written.size(), 1u);
+    ASSERT_EQ(written[0].size(), 260u);
+    EXPECT_EQ(Bytes(written[0].begin(), written[0].begin() + 4), (Bytes{0xFF, 0x05, 0x10, 0x00}));
+    const Bytes block(written[0].begin() + 4, written[0].end());
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        if (i < 228 || i > 241) {
+            EXPECT_EQ(block[i], before[i]) << i;
+        }
+    }
+    EXPECT_EQ(Bytes(block.begin() + 228, block.begin() + 242),
+              (Bytes{0x00, 0x00, 0xE8, 0xDC, 0xED, 0xBC, 0xF4, 0x4E, 0x15, 0x3F, 0x45, 0xF5, 0x04,
+                     0x40}));
+    const auto after = logger.ParameterBlock();
+    EXPECT_EQ(Bytes(after.begin(), after.end()), block);
+}
+
+TEST_F(Started, SecondStartIsRefusedAndTouchesNothing) {
+    ASSERT_EQ(Start().kind, Kind::None);
+    const auto block = logger.ParameterBlock();
+    clock.now = StartTime + 0.5;
+
+    const auto outcome = Start();
+    EXPECT_EQ(outcome.kind, Kind::Message);
+    EXPECT_EQ(outcome.text, "Time Calibration Started for this Wellscribe");
+    EXPECT_EQ(outcome.caption, "Error");
+    EXPECT_EQ(outcome.icon, MessageIcon::None);
+    EXPECT_EQ(outcome.logChange, LogChange::None);
+    EXPECT_EQ(Letters(), "ycy");
+    ExpectAccessClosed();
+    EXPECT_EQ(logger.ParameterBlock(), block);
+    EXPECT_EQ(logger.LoggerClock(), (ClockTime{2006, 11, 17, 14, 3, 22}));
+    EXPECT_EQ(log.Count(), 1u);
+}
+
+TEST_F(Started, CompletedLineAlsoBlocksAStart) {
+    log.SetLines({StartedRecord + ",11/18/06 14:05:10,  23.456, 2 s/day"});
+    EXPECT_EQ(Start().text, "Time Calibration Started for this Wellscribe");
+    // A line of another logger whose digits hold this serial number does not.
+    log.SetLines({"12345678,11/17/06 14:03:22", "91234567,11/17/06 14:03:22"});
+    EXPECT_EQ(Start().kind, Kind::None);
+    EXPECT_EQ(log.Count(), 3u);
+}
+
+TEST_F(Started, FailedCommandsCloseAccessAndLogNothing) {
+    for (const char letter : {'c', 'i', 'd', 'f'}) {
+        logger.ClearFaults();
+        logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, letter));
+        const auto outcome = Start();
+        EXPECT_EQ(outcome.kind, Kind::LinkError) << letter;
+        EXPECT_EQ(outcome.linkCode, LINK_ERR_ACK) << letter;
+        EXPECT_EQ(outcome.logChange, LogChange::None);
+        ExpectAccessClosed();
+        EXPECT_EQ(log.Count(), 0u);
+        EXPECT_FALSE(fs::exists(log.Path()));
+    }
+}
+
+TEST_F(Started, BlockCutShortIsNeverWrittenBack) {
+    // The block read is the second 'c', after the second pause.
+    onPause = [this](int n) {
+        if (n == 2) {
+            sim::Fault fault = FaultOn(sim::FaultKind::CutShort, 'c');
+            fault.bytes = 100;
+            logger.InjectFault(fault);
+        }
+    };
+    const auto outcome = Start();
+    EXPECT_EQ(outcome.kind, Kind::LinkError);
+    EXPECT_LT(outcome.linkCode, 0);
+    EXPECT_EQ(Letters(), "yccy");
+    ExpectAccessClosed();
+    EXPECT_EQ(log.Count(), 0u);
+}
+
+TEST_F(Started, FailedFinalCloseAddsNoRecordAndIsSentAgain) {
+    onPause = [this](int n) {
+        if (n == 6) {
+            logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'y'));
+        }
+    };
+    const auto outcome = Start();
+    EXPECT_EQ(outcome.kind, Kind::LinkError);
+    EXPECT_EQ(outcome.linkCode, LINK_ERR_ACK);
+    EXPECT_EQ(Letters(), "yccidfyy");
+    EXPECT_FALSE(logger.WriteAccessOpen());
+    EXPECT_EQ(log.Count(), 0u);
+    // The next attempt goes through: the list holds no line for the logger.
+    onPause = nullptr;
+    EXPECT_EQ(Start().kind, Kind::None);
+}
+
+TEST_F(Started, LogThatCannotBeSavedIsReportedAfterTheLoggerIsDone) {
+    fs::path blocker = log.Path();
+    blocker += ".new";
+    fs::create_directory(blocker);
+    const auto outcome = Start();
+    EXPECT_EQ(outcome.kind, Kind::GeneralError);
+    EXPECT_NE(outcome.text.find("LogTime.csv"), std::string::npos) << outcome.text;
+    EXPECT_EQ(outcome.logChange, LogChange::Appended);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
+    EXPECT_EQ(Letters(), "yccidfy");
+    ExpectAccessClosed();
+}
+
+TEST_F(Started, PortThatCannotBeOpened) {
+    const auto outcome =
+        StartCalibration("NoPort" + std::to_string(getpid()) + ":", log, clock, formats, Sleeper());
+    EXPECT_EQ(outcome.kind, Kind::LinkError);
+    EXPECT_GT(outcome.linkCode, 0);
+}
+
+class Stopped : public Started {
+protected:
+    // The started logger's clock reads `ahead` seconds past the PC's when the
+    // stop reads it, `days` after the start.
+    CalibrationOutcome StopAfter(double days, double ahead) {
+        StartedAgo(days);
+        SetLoggerClock(clock.now + ahead / SecondsPerDay);
+        return Stop();
+    }
+};
+
+TEST_F(Stopped, WorkedExampleEndToEnd) {
+    // One day and ten seconds ahead at 20 degrees: 116 ppm, 113 after the model.
+    const Bytes stale{0x55, 0x66};
+    logger.SetMemory(ParameterBlockAddress + 228, stale);
+    const auto before = logger.ParameterBlock();
+    const auto outcome = StopAfter(1.0, 10.0);
+
+    EXPECT_EQ(outcome.kind, Kind::Message);
+    EXPECT_EQ(outcome.text, "Time Calibration for this Wellscribe is completed");
+    EXPECT_EQ(outcome.caption, "Information");
+    EXPECT_EQ(outcome.logChange, LogChange::Replaced);
+    EXPECT_EQ(outcome.line, 0u);
+    EXPECT_EQ(Letters(), "yceacidfy");
+    ExpectAccessClosed();
+
+    const std::string completed = StartedRecord + ",11/18/06 14:03:32,  20.000, 9 s/day";
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{completed});
+    EXPECT_TRUE(log.IsCompleted(0));
+    EXPECT_EQ(FileText(), completed + "\r\n");
+
+    auto expected = before;
+    expected[228] = 113;
+    expected[229] = 0;
+    EXPECT_EQ(logger.ParameterBlock(), expected);
+    EXPECT_EQ(Text(DataOf('f').front()), "18/11/2006 14:03:22");
+    EXPECT_EQ(formats.ShortDate(), "mm/dd/yy");
+    EXPECT_EQ(formats.LongTime(), "hh:nn:ss");
+}
+
+TEST_F(Stopped, SmallDriftGetsNoCorrection) {
+    logger.SetClockDrift(50.0); // over a few milliseconds: nothing
+    const auto outcome = StopAfter(1.0, 5.0);
+    EXPECT_EQ(outcome.caption, "Information");
+    EXPECT_EQ(log.Line(0), StartedRecord + ",11/18/06 14:03:27,  20.000, 0 s/day");
+    EXPECT_EQ(logger.ParameterBlock()[228], 0);
+    EXPECT_EQ(logger.ParameterBlock()[229], 0);
+}
+
+TEST_F(Stopped, BelowZeroTheModelTakesTheSign) {
+    logger.SetReadingsText("RD-   5.000 deg C+   1.234 m\r\n");
+    // 10 s a day: D 116, M(-5) = -1.56461, K 117, 10.1 s/day.
+    ASSERT_EQ(StopAfter(1.0, 10.0).caption, "Information");
+    EXPECT_EQ(log.Line(0), StartedRecord + ",11/18/06 14:03:32,   5.000, 10 s/day");
+    EXPECT_EQ(logger.ParameterBlock()[228], 117);
+}
+
+TEST_F(Stopped, NotBeforeTwentyHours) {
+    const auto early = StopAfter((19 * 60 + 59) / 1440.0, 0.0);
+    EXPECT_EQ(early.kind, Kind::Message);
+    EXPECT_EQ(early.text, "Minimium Time for Time Calibration is 20 hours");
+    EXPECT_EQ(early.caption, "Error");
+    EXPECT_EQ(early.icon, MessageIcon::Warning);
+    EXPECT_EQ(Letters(), "ycy");
+    ExpectAccessClosed();
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
+
+    const auto onTime = StopAfter(20.0 / 24.0, 0.0);
+    EXPECT_EQ(onTime.caption, "Information");
+    EXPECT_TRUE(log.IsCompleted(0));
+}
+
+TEST_F(Stopped, RefusalsCloseAccessAndChangeNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        std::string readings;
+        double ahead;
+        Kind kind;
+        std::string text;
+        std::int32_t code;
+    };
+    const std::string completed = StartedRecord + ",11/18/06 14:05:10,  23.456, 2 s/day";
+    const std::string good = "RD+  20.000 deg C+   1.234 m\r\n";
+    const Case cases[] = {
+        {"empty list", {}, good, 0, Kind::Message, std::string(calibration_text::NotStarted), 0},
+        {"other logger",
+         {"123456,11/17/06 14:03:22"},
+         good,
+         0,
+         Kind::Message,
+         std::string(calibration_text::NotStarted),
+         0},
+        {"completed first",
+         {completed, StartedRecord},
+         good,
+         0,
+         Kind::Message,
+         std::string(calibration_text::Completed),
+         0},
+        {"bad start",
+         {"1234567,11/31/06 14:03:22"},
+         good,
+         0,
+         Kind::GeneralError,
+         "'11/31/06 14:03:22' is not a valid date and time",
+         0},
+        {"no start",
+         {"1234567"},
+         good,
+         0,
+         Kind::GeneralError,
+         "'' is not a valid date and time",
+         0},
+        {"not ready", {StartedRecord}, "not ready+  20.000 deg C", 0, Kind::LinkError, "", 0},
+        {"no delimiter", {StartedRecord}, "RD  20.000 deg C", 0, Kind::LinkError, "", 0},
+        {"short field", {StartedRecord}, "RD+deg C+1.0 m", 0, Kind::LinkError, "", 0},
+        {"drift too large", {StartedRecord}, good, 3600, Kind::Message, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        logger.SetReadingsText(c.readings);
+        const auto block = logger.ParameterBlock();
+        log.SetLines(c.lines);
+        clock.now = At(2006, 11, 18, 14, 3, 22);
+        SetLoggerClock(clock.now + c.ahead / SecondsPerDay);
+        const auto clockBefore = logger.LoggerClock();
+
+        const auto outcome = Stop();
+        EXPECT_EQ(outcome.kind, c.kind);
+        if (!c.text.empty()) {
+            EXPECT_EQ(outcome.text, c.text);
+        }
+        if (c.kind == Kind::Message) {
+            EXPECT_EQ(outcome.caption, "Error");
+        }
+        EXPECT_EQ(outcome.linkCode, c.code);
+        EXPECT_EQ(outcome.logChange, LogChange::None);
+        ExpectAccessClosed();
+        EXPECT_TRUE(DataOf('d').empty());
+        EXPECT_TRUE(DataOf('f').empty());
+        EXPECT_EQ(logger.ParameterBlock(), block);
+        EXPECT_EQ(logger.LoggerClock(), clockBefore);
+        EXPECT_EQ(log.Lines(), c.lines);
+        EXPECT_FALSE(fs::exists(log.Path()));
+    }
+}
+
+TEST_F(Stopped, FailedCommandsCloseAccessAndLogNothing) {
+    for (const char letter : {'e', 'a', 'i', 'd', 'f'}) {
+        SCOPED_TRACE(letter);
+        logger.ClearFaults();
+        logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, letter));
+        const auto outcome = StopAfter(1.0, 10.0);
+        EXPECT_EQ(outcome.kind, Kind::LinkError);
+        EXPECT_EQ(outcome.linkCode, LINK_ERR_ACK);
+        ExpectAccessClosed();
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
+        EXPECT_FALSE(fs::exists(log.Path()));
+    }
+}
+
+TEST_F(Stopped, LogThatCannotBeSavedKeepsTheCompletedLine) {
+    fs::path blocker = log.Path();
+    blocker += ".new";
+    fs::create_directory(blocker);
+    const auto outcome = StopAfter(1.0, 10.0);
+    EXPECT_EQ(outcome.kind, Kind::GeneralError);
+    EXPECT_NE(outcome.text.find("LogTime.csv"), std::string::npos);
+    EXPECT_EQ(outcome.logChange, LogChange::Replaced);
+    EXPECT_TRUE(log.IsCompleted(0));
+    EXPECT_EQ(logger.ParameterBlock()[228], 113);
+    ExpectAccessClosed();
+}
+
+TEST_F(Calibration, VerificationAveragesThreeReadings) {
+    // The logger is two minutes ahead, read 0.3 s into a PC second: 119.7 s each time.
+    clock.now = At(2006, 11, 17, 14, 3, 22, 300);
+    SetLoggerClock(At(2006, 11, 17, 14, 5, 22));
+    const auto outcome = Verify();
+    EXPECT_EQ(outcome.kind, Kind::Message);
+    EXPECT_EQ(outcome.text,
+              "The Wellscribe Time Offset is 119 second(s), as compared to the Time Reference");
+    EXPECT_EQ(outcome.caption, "Time Verification Completed");
+    EXPECT_EQ(outcome.icon, MessageIcon::None);
+    EXPECT_EQ(outcome.logChange, LogChange::None);
+    EXPECT_EQ(Letters(), "eee");
+    EXPECT_EQ(commandPauses, 4);
+    EXPECT_EQ(formats.ShortDate(), "dd/mm/yyyy");
+    EXPECT_FALSE(logger.WriteAccessOpen());
+
+    // In step, the logger reads behind by the PC's fraction of a second.
+    SetLoggerClock(clock.now);
+    EXPECT_EQ(Verify().text,
+              "The Wellscribe Time Offset is -1 second(s), as compared to the Time Reference");
+}
+
+TEST_F(Calibration, VerificationFailures) {
+    logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'e'));
+    const auto failed = Verify();
+    EXPECT_EQ(failed.kind, Kind::LinkError);
+    EXPECT_EQ(failed.linkCode, LINK_ERR_ACK);
+    EXPECT_EQ(Letters(), "e");
+
+    const auto missing =
+        VerifyTime("NoPort" + std::to_string(getpid()) + ":", log, clock, formats, Sleeper());
+    EXPECT_EQ(missing.kind, Kind::LinkError);
+    EXPECT_GT(missing.linkCode, 0);
+}
+
+} // namespace
