@@ -8,7 +8,9 @@
 #include "ui/InputHold.h"
 #include "ui/MainWindowText.h"
 #include "ui/Presenter.h"
+#include "ui/ReportText.h"
 #include "ui/TestIcons.h"
+#include "ui/frmReport.h"
 #include "ui_frmWSRXUtilUI.h"
 
 #include <QApplication>
@@ -182,7 +184,20 @@ void TfrmWSRXUtil::FileSaveExecute() {
 }
 
 void TfrmWSRXUtil::BtnReportClick() {
-    // The diagnostic report arrives with its dialog.
+    if (!selfTestPresented || ui->LblSerialNo->isHidden()) {
+        presenter.ShowMessage(this,
+                              "Please read Wellscribe information and perform self-test first",
+                              "Error", Presenter::Icon::Warning);
+        return;
+    }
+    // The labels as they stand now, shown or not; the dialog keeps this body.
+    const ReportLabels labels{
+        ui->LblModelNo->text().toStdString(),     ui->LblSerialNo->text().toStdString(),
+        ui->LblFirmware->text().toStdString(),    ui->LblBattery->text().toStdString(),
+        ui->lblChargeLevel->text().toStdString(), ui->LblTemperature->text().toStdString(),
+        ui->LblPressure->text().toStdString()};
+    auto* report = new TfrmReport(this, presenter, BuildReportBody(labels, selfTestResult));
+    report->show();
 }
 
 void TfrmWSRXUtil::butExtTimeCalClick() {

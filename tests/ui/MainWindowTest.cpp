@@ -4,12 +4,14 @@
 #include "communication/serial/SERIAL.h"
 #include "support/RecordingPresenter.h"
 #include "ui/Application.h"
+#include "ui/frmReport.h"
 #include "ui/frmWSRXUtilUI.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -71,6 +73,25 @@ private:
             shown += Shown(qPrintable(QString("lblT%1Solution").arg(row))) ? '1' : '0';
         }
         return shown;
+    }
+
+    QList<TfrmReport*> Reports() const { return window->findChildren<TfrmReport*>(); }
+
+    // Fills a report dialog's fields and presses Ok.
+    void FillAndOk(TfrmReport* report, const QString& name, const QString& phone,
+                   const QString& company = {}, const QString& fax = {},
+                   const QString& email = {}) {
+        report->findChild<QLineEdit*>("EdtName")->setText(name);
+        report->findChild<QLineEdit*>("EdtCompany")->setText(company);
+        report->findChild<QLineEdit*>("EdtPhoneNo")->setText(phone);
+        report->findChild<QLineEdit*>("EdtFaxNo")->setText(fax);
+        report->findChild<QLineEdit*>("EdtEmail")->setText(email);
+        QTest::mouseClick(report->findChild<QPushButton*>("BtnOkRep"), Qt::LeftButton);
+    }
+
+    static QByteArray FileBytes(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private slots:
@@ -319,6 +340,100 @@ private slots:
         QCOMPARE(Letters(), QString("cckacz"));
         QTRY_COMPARE_WITH_TIMEOUT(Letters(), QString("cckaczcckacz"), 10000);
         QVERIFY(presenter->messages.empty());
+    }
+
+    void aReportNeedsInformationAndAPresentedSelfTest() {
+        Click("BtnReport");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Please read Wellscribe information and perform self-test first"});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
+
+        // A self-test that failed on the link presents nothing: still refused.
+        sim::Fault garbled;
+        garbled.kind = sim::FaultKind::WrongAcknowledge;
+        garbled.letter = 'z';
+        logger->InjectFault(garbled);
+        Click("BtnTest");
+        QCOMPARE(presenter->messages.size(), std::size_t{2}); // the self-test's own message
+        Click("BtnReport");
+        QCOMPARE(presenter->messages.size(), std::size_t{3});
+        QCOMPARE(presenter->messages.back().text,
+                 QString("Please read Wellscribe information and perform self-test first"));
+        QVERIFY(Reports().isEmpty());
+    }
+
+    void eachReportKeepsTheBodyOfItsClick() {
+        logger->SetSelfTest(0, milliseconds(0));
+        Click("BtnTest");
+        Click("BtnReport");
+        logger->SetSelfTest(0x81, milliseconds(0));
+        Click("BtnTest");
+        Click("BtnReport");
+        const QList<TfrmReport*> reports = Reports();
+        QCOMPARE(reports.size(), 2);
+        QVERIFY(!reports[0]->isModal());
+        QVERIFY(reports[0]->isVisible() && reports[1]->isVisible());
+        QVERIFY(QString::fromStdString(reports[0]->ReportBody())
+                    .endsWith("Test7 Passed\nTest8 Passed"));
+        QVERIFY(
+            QString::fromStdString(reports[1]->ReportBody())
+                .startsWith(
+                    "Model Number: ONYX-300\nSerial Number: 1234567\nFirmware version: 2.10\n"));
+        QVERIFY(QString::fromStdString(reports[1]->ReportBody())
+                    .endsWith("Test7 Passed\nTest8 Failed"));
+
+        // The first dialog writes its own body, whatever ran since.
+        presenter->saveAnswers.push_back(folder->filePath("first"));
+        FillAndOk(reports[0], " ", "          ", "Acme 100%", "", "a@b.c");
+        QVERIFY(presenter->Texts().isEmpty());
+        QVERIFY(!reports[0]->isVisible());
+        const QByteArray bytes = FileBytes(folder->filePath("first.txt"));
+        QCOMPARE(bytes,
+                 QByteArray("Name= \r\nCompany=Acme 100%\r\nPhoneNo=          \r\nFaxNo=\r\n"
+                            "Email=a@b.c\r\n") +
+                     QByteArray::fromStdString(reports[0]->ReportBody()).replace("\n", "\r\n"));
+        QVERIFY(bytes.endsWith("Test8 Passed"));
+        QCOMPARE(presenter->saveRequests.back().title, QString("Save As"));
+        QCOMPARE(presenter->saveRequests.back().defaultSuffix, QString("txt"));
+        QVERIFY(presenter->saveRequests.back().confirmOverwrite);
+    }
+
+    void theReportDialogChecksItsFieldsAndKeepsThemOnFailure() {
+        logger->SetSelfTest(0, milliseconds(0));
+        Click("BtnTest");
+        Click("BtnReport");
+        TfrmReport* report = Reports().front();
+        QCOMPARE(report->windowTitle(), QString("Create Report"));
+        FillAndOk(report, "", "5551234567");
+        FillAndOk(report, "Ann", "555-123-4");
+        QCOMPARE(presenter->Texts(),
+                 (QStringList{"Please enter your name",
+                              "Please enter your phone number (at least 10 digits)"}));
+        QVERIFY(presenter->saveRequests.empty());
+
+        FillAndOk(report, "Ann", "555-123-45"); // the dialog is cancelled
+        QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
+        QVERIFY(report->isVisible());
+
+        presenter->saveAnswers.push_back(QString());
+        FillAndOk(report, "Ann", "555-123-45");
+        QCOMPARE(presenter->messages.back().text, QString("Please enter a file name"));
+
+        const QString unwritable = folder->filePath("no-such-folder/report.txt");
+        presenter->saveAnswers.push_back(unwritable);
+        FillAndOk(report, "Ann", "555-123-45");
+        QCOMPARE(presenter->messages.back().caption, QString("Error"));
+        QVERIFY2(presenter->messages.back().text.contains(unwritable),
+                 qPrintable(presenter->messages.back().text));
+        QVERIFY(report->isVisible());
+        QCOMPARE(report->findChild<QLineEdit*>("EdtName")->text(), QString("Ann"));
+        QVERIFY(!QFile::exists(unwritable));
+
+        presenter->saveAnswers.push_back(folder->filePath("ok.txt"));
+        QTest::mouseClick(report->findChild<QPushButton*>("BtnOkRep"), Qt::LeftButton);
+        QVERIFY(!report->isVisible());
+        QVERIFY(FileBytes(folder->filePath("ok.txt")).startsWith("Name=Ann\r\n"));
     }
 
     void anExceptionInAHandlerIsShownAndTheProgramGoesOn() {

@@ -1,0 +1,75 @@
+#include "ui/frmReport.h"
+
+#include "ui/Application.h"
+#include "ui/MainWindowText.h"
+#include "ui/Presenter.h"
+#include "ui/ReportText.h"
+#include "ui/TestIcons.h"
+#include "ui_frmReport.h"
+
+#include <QFile>
+#include <cstring>
+
+TfrmReport::TfrmReport(QWidget* owner, Presenter& messagePresenter, std::string body)
+    : QDialog(owner), ui(std::make_unique<Ui::TfrmReport>()), presenter(messagePresenter),
+      reportBody(std::move(body)) {
+    ui->setupUi(this);
+    setModal(false);
+    setFixedSize(279, 177);
+    move(480, 395);
+    setWindowIcon(QIcon(ReportPicture()));
+    connect(ui->BtnOkRep, &QPushButton::clicked, this,
+            [this] { RunHandler(this, presenter, [this] { BtnOkRepClick(); }); });
+    connect(ui->BtnCancelRep, &QPushButton::clicked, this, &TfrmReport::BtnCancelRepClick);
+}
+
+TfrmReport::~TfrmReport() = default;
+
+void TfrmReport::BtnOkRepClick() {
+    const ContactProblem problem =
+        CheckContact(static_cast<std::size_t>(ui->EdtName->text().size()),
+                     static_cast<std::size_t>(ui->EdtPhoneNo->text().size()));
+    if (problem != ContactProblem::None) {
+        presenter.ShowMessage(this, ContactProblemMessage(problem), "Error",
+                              Presenter::Icon::Warning);
+        return;
+    }
+    FileSaveExecute();
+}
+
+void TfrmReport::BtnCancelRepClick() {
+    close();
+}
+
+void TfrmReport::FileSaveExecute() {
+    Presenter::SaveRequest request;
+    request.title = "Save As";
+    request.filter = "Text file (*.txt);;All files (*.*)";
+    request.defaultSuffix = "txt";
+    request.confirmOverwrite = true;
+    const std::optional<QString> chosen = presenter.GetSaveFileName(this, request);
+    if (!chosen) {
+        return;
+    }
+    if (chosen->isEmpty()) {
+        presenter.ShowMessage(this, "Please enter a file name", "Error", Presenter::Icon::Warning);
+        return;
+    }
+    ReportContact contact;
+    contact.name = ui->EdtName->text().toStdString();
+    contact.company = ui->EdtCompany->text().toStdString();
+    contact.phone = ui->EdtPhoneNo->text().toStdString();
+    contact.fax = ui->EdtFaxNo->text().toStdString();
+    contact.email = ui->EdtEmail->text().toStdString();
+    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "txt");
+    if (const int error = WriteReportFile(fileName, ReportFileText(contact, reportBody));
+        error != 0) {
+        presenter.ShowMessage(this,
+                              QString("The report could not be saved as %1: %2")
+                                  .arg(QFile::decodeName(fileName.c_str()),
+                                       QString::fromLocal8Bit(std::strerror(error))),
+                              "Error", Presenter::Icon::Warning);
+        return;
+    }
+    close();
+}

@@ -1,0 +1,96 @@
+#include "ui/ReportText.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <unistd.h>
+
+namespace {
+
+const ReportLabels Labels{"Model Number: ONYX-300", "Serial Number: 1234567",
+                          "Firmware version: 2.10", "Battery Voltage:  3.62V",
+                          "Charge Level:  95%",     "Temperature: +  21.500 deg C",
+                          "Level: +   1.234 m"};
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+TEST(ReportBody, SevenLabelsThenEightTestLines) {
+    EXPECT_EQ(BuildReportBody(Labels, 0x41),
+              "Model Number: ONYX-300\nSerial Number: 1234567\nFirmware version: 2.10\n"
+              "Battery Voltage:  3.62V\nCharge Level:  95%\nTemperature: +  21.500 deg C\n"
+              "Level: +   1.234 m\nTest1 Failed\nTest2 Passed\nTest3 Passed\nTest4 Passed\n"
+              "Test5 Passed\nTest6 Passed\nTest7 Failed\nTest8 Passed");
+    EXPECT_EQ(BuildReportBody(Labels, 0xFF).substr(BuildReportBody(Labels, 0xFF).size() - 12),
+              "Test8 Failed");
+}
+
+TEST(ReportFile, TwentyLinesWithCrLfAndNoLineEndAfterTheLast) {
+    const ReportContact contact{"Ann % Lee", "", "555-123-45", "", "ann@example.com"};
+    const std::string bytes = ReportFileText(contact, BuildReportBody(Labels, 0));
+    EXPECT_EQ(bytes.rfind("Name=Ann % Lee\r\nCompany=\r\nPhoneNo=555-123-45\r\nFaxNo=\r\n"
+                          "Email=ann@example.com\r\nModel Number: ONYX-300\r\n",
+                          0),
+              0u);
+    std::size_t lines = 1;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') {
+            ASSERT_GT(i, 0u);
+            EXPECT_EQ(bytes[i - 1], '\r');
+            ++lines;
+        } else if (bytes[i] == '\r') {
+            ASSERT_LT(i + 1, bytes.size());
+            EXPECT_EQ(bytes[i + 1], '\n');
+        }
+    }
+    EXPECT_EQ(lines, 20u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 14), "\r\nTest8 Passed");
+}
+
+TEST(ReportContactCheck, NameAndTenCharactersOfPhone) {
+    EXPECT_EQ(CheckContact(0, 12), ContactProblem::NoName);
+    EXPECT_EQ(CheckContact(0, 0), ContactProblem::NoName) << "the name is checked first";
+    EXPECT_EQ(CheckContact(1, 9), ContactProblem::ShortPhone);
+    EXPECT_EQ(CheckContact(1, 10), ContactProblem::None);
+    EXPECT_STREQ(ContactProblemMessage(ContactProblem::NoName), "Please enter your name");
+    EXPECT_STREQ(ContactProblemMessage(ContactProblem::ShortPhone),
+                 "Please enter your phone number (at least 10 digits)");
+}
+
+class ReportWrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() /
+                 ("onyx-report-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+    std::filesystem::path folder;
+};
+
+TEST_F(ReportWrite, ReplacesAnExistingReportWhole) {
+    const auto path = folder / "report.txt";
+    std::ofstream(path) << std::string(5000, 'x');
+    ASSERT_EQ(WriteReportFile(path.string(), "new\r\nreport"), 0);
+    EXPECT_EQ(ReadAll(path), "new\r\nreport");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1)
+        << "no temporary file is left beside the report";
+}
+
+TEST_F(ReportWrite, AnUnwritableLocationLeavesNothingBehind) {
+    EXPECT_EQ(WriteReportFile((folder / "missing" / "report.txt").string(), "text"), ENOENT);
+    const auto notAFolder = folder / "file";
+    std::ofstream(notAFolder) << "x";
+    EXPECT_EQ(WriteReportFile((notAFolder / "report.txt").string(), "text"), ENOTDIR);
+    // A name that is a folder: the bytes are written, the rename refuses, and the
+    // temporary file goes again.
+    std::filesystem::create_directory(folder / "taken");
+    EXPECT_NE(WriteReportFile((folder / "taken").string(), "text"), 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
+}
+
+} // namespace
