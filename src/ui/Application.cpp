@@ -3,6 +3,7 @@
 #include "ui/Presenter.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFont>
 #include <QFontDatabase>
 #include <exception>
@@ -19,6 +20,17 @@ void ApplyProgramFont() {
     }
     font.setPixelSize(11);
     QApplication::setFont(font);
+}
+
+Hourglass::Hourglass() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+
+Hourglass::~Hourglass() { Restore(); }
+
+void Hourglass::Restore() {
+    if (active) {
+        QApplication::restoreOverrideCursor();
+        active = false;
+    }
 }
 
 void RunHandler(QWidget* owner, Presenter& presenter, const std::function<void()>& handler) {

@@ -9,6 +9,19 @@ class QWidget;
 // was drawn for.
 void ApplyProgramFont();
 
+// The hourglass for as long as a command holds it; restored on every way out.
+class Hourglass {
+public:
+    Hourglass();
+    ~Hourglass();
+    Hourglass(const Hourglass&) = delete;
+    Hourglass& operator=(const Hourglass&) = delete;
+    void Restore();
+
+private:
+    bool active = true;
+};
+
 // Runs one event handler. An exception that escapes it is shown in a box with
 // caption "Error" and its text, and the program goes on: exceptions must not pass
 // through Qt's event loop.

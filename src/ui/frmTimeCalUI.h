@@ -1,26 +1,72 @@
 #pragma once
 
+#include "communication/Protocols.h"
+#include "ui/CalibrationLog.h"
+#include "ui/DateTimeValue.h"
+
 #include <QDialog>
+#include <filesystem>
 #include <memory>
+
+class Presenter;
+class QTimer;
+class TfrmWSRXUtil;
+struct CalibrationOutcome;
 
 namespace Ui {
 class TfrmTimeCal;
 }
 
-// The extended time calibration dialog: created hidden at start-up and shown
-// modally by the main window's Time Calibration button.
+// The extended time calibration dialog: the calibration log as a list with a
+// check box per line (checked: completed), a running PC clock, and the buttons
+// that start and stop a logger's calibration, verify its clock and tidy the log.
+// Created hidden at start-up and shown modally by the main window; it talks to
+// the logger on the port selected in the main window.
 class TfrmTimeCal : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TfrmTimeCal(QWidget* parent = nullptr);
+    // The log lives in logFolder (the program's folder unless a test says otherwise).
+    TfrmTimeCal(TfrmWSRXUtil& mainWindow, Presenter& presenter,
+                std::filesystem::path logFolder = {});
     ~TfrmTimeCal() override;
 
+    const CalibrationLog& Log() const { return log; }
+    const DateTimeFormats& Formats() const { return formats; }
+
+    // Test seams: the PC clock, and the pauses between logger commands.
+    void SetClock(PcClock& replacement) { clock = &replacement; }
+    void SetSleeper(Protocols::Sleeper replacement) { sleeper = std::move(replacement); }
+
 public slots:
+    void FormShow();
+    void butADDClick();
+    void butStopTimeCalClick();
+    void butRmCompletedClick();
+    void butTimeVerificationClick();
     void butCloseClick();
+    void tmrSystemTimeTimer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
+    using Sequence = CalibrationOutcome (*)(const std::string&, CalibrationLog&, PcClock&,
+                                            DateTimeFormats&, const Protocols::Sleeper&);
+    void RunSequence(Sequence sequence);
+    void Present(const CalibrationOutcome& outcome);
+    void ShowGeneralError(const std::string& text);
+    void RefreshList();
+
     std::unique_ptr<Ui::TfrmTimeCal> ui;
+    TfrmWSRXUtil& mainWindow;
+    Presenter& presenter;
+    CalibrationLog log;
+    DateTimeFormats formats;
+    SystemPcClock systemClock;
+    PcClock* clock = &systemClock;
+    Protocols::Sleeper sleeper;
+    QTimer* tmrSystemTime = nullptr;
 };
 
 extern TfrmTimeCal* frmTimeCal;

@@ -31,24 +31,6 @@ constexpr int SelfTestTickMs = 1000;
 constexpr int DumpBarMaximum = 2000;
 constexpr int DumpTickMs = 300;
 
-// The hourglass for the time a command holds it; restored on every way out.
-class Hourglass {
-public:
-    Hourglass() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
-    ~Hourglass() { Restore(); }
-    Hourglass(const Hourglass&) = delete;
-    Hourglass& operator=(const Hourglass&) = delete;
-    void Restore() {
-        if (active) {
-            QApplication::restoreOverrideCursor();
-            active = false;
-        }
-    }
-
-private:
-    bool active = true;
-};
-
 // Label texts hold the logger's bytes one to one, so that files built from them
 // (the dump name, the report) carry the same bytes.
 std::string LabelBytes(const QLabel* label) {

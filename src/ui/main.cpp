@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         QtPresenter presenter;
         TfrmWSRXUtil mainWindow(presenter);
         frmWSRXUtil = &mainWindow;
-        TfrmTimeCal timeCalibration(&mainWindow);
+        TfrmTimeCal timeCalibration(mainWindow, presenter);
         frmTimeCal = &timeCalibration;
         mainWindow.SetTimeCalibrationDialog(&timeCalibration);
         mainWindow.show();

@@ -1,0 +1,288 @@
+// The calibration dialog on the offscreen platform against the simulated logger,
+// with a PC clock the test moves.
+
+#include "SimulatedLogger.h"
+#include "communication/serial/SERIAL.h"
+#include "support/RecordingPresenter.h"
+#include "ui/Application.h"
+#include "ui/frmTimeCalUI.h"
+#include "ui/frmWSRXUtilUI.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <chrono>
+#include <memory>
+#include <unistd.h>
+
+using std::chrono::milliseconds;
+
+namespace {
+
+class FakePcClock : public PcClock {
+public:
+    DateTimeValue now = 0;
+    DateTimeValue Now() override { return now; }
+};
+
+constexpr double Hour = 1.0 / 24;
+constexpr double Second = 1.0 / 86400;
+
+} // namespace
+
+class CalibrationDialogTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<sim::SimulatedLogger> logger;
+    std::unique_ptr<RecordingPresenter> presenter;
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<TfrmWSRXUtil> window;
+    TfrmTimeCal* dialog = nullptr; // owned by the window
+    FakePcClock clock;
+    // 17 November 2006, 14:03:22
+    const DateTimeValue startTime = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
+
+    QListWidget* List() const { return dialog->findChild<QListWidget*>("chklstLogger"); }
+    void Click(const char* button) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    QString LogPath() const { return folder->filePath("LogTime.csv"); }
+    QByteArray LogBytes() const {
+        QFile file(LogPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void WriteLog(const QByteArray& bytes) {
+        QFile file(LogPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    QStringList Lines() const {
+        QStringList lines;
+        for (int row = 0; row < List()->count(); ++row) {
+            lines << List()->item(row)->text();
+        }
+        return lines;
+    }
+    QString Checks() const {
+        QString checks;
+        for (int row = 0; row < List()->count(); ++row) {
+            checks += List()->item(row)->checkState() == Qt::Checked ? 'x' : '-';
+        }
+        return checks;
+    }
+    // Sets the logger's clock so that it reads `ahead` seconds past the fake PC clock.
+    void LoggerAhead(double aheadSeconds) {
+        SystemPcClock real;
+        logger->SetClockOffset((clock.now - real.Now()) * 86400 + aheadSeconds);
+    }
+
+private slots:
+    void init() {
+        static int counter = 0;
+        sim::LoggerConfig config;
+        config.portName = QString("C%1x%2").arg(getpid() % 100000).arg(++counter).toStdString();
+        logger = std::make_unique<sim::SimulatedLogger>(config);
+        QCOMPARE(logger->Start(), 0);
+        presenter = std::make_unique<RecordingPresenter>();
+        folder = std::make_unique<QTemporaryDir>();
+        window = std::make_unique<TfrmWSRXUtil>(*presenter);
+        auto* ports = window->findChild<QComboBox*>("CmbComPort");
+        ports->setCurrentIndex(ports->findText(QString::fromStdString(logger->PortName())));
+        dialog = new TfrmTimeCal(*window, *presenter, folder->path().toStdString());
+        window->SetTimeCalibrationDialog(dialog);
+        clock.now = startTime;
+        dialog->SetClock(clock);
+        dialog->SetSleeper([](milliseconds) {});
+    }
+
+    void cleanup() {
+        window.reset();
+        presenter.reset();
+        logger.reset();
+        folder.reset();
+    }
+
+    void startsAsLaidOut() {
+        QCOMPARE(dialog->windowTitle(), QString("Extended Time Calibration"));
+        QCOMPARE(dialog->size(), QSize(547, 614));
+        QVERIFY(!(dialog->windowFlags() & Qt::WindowCloseButtonHint));
+        QCOMPARE(List()->geometry(), QRect(152, 24, 385, 577));
+        QCOMPARE(dialog->findChild<QPushButton*>("butADD")->text(),
+                 QString("Start Time Calibration"));
+        QCOMPARE(dialog->findChild<QPushButton*>("butClose")->text(), QString("&Close"));
+        QCOMPARE(dialog->findChild<QLabel*>("lblSystemTime")->text(), QString("System Time"));
+        auto* timer = dialog->findChild<QTimer*>("tmrSystemTime");
+        QVERIFY(timer != nullptr && timer->isActive());
+        QCOMPARE(timer->interval(), 1000);
+    }
+
+    void theMainWindowShowsItModally() {
+        QTimer::singleShot(0, dialog, [this] {
+            QVERIFY(dialog->isVisible());
+            QVERIFY(dialog->isModal());
+            Click("butClose");
+        });
+        QTest::mouseClick(window->findChild<QPushButton*>("butExtTimeCal"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+    }
+
+    void showingLoadsTheLogWithItsStates() {
+        WriteLog("1234567,11/17/06 14:03:22\r\n"    // 25 characters
+                 "123456789012345678901234567\n"    // 27
+                 "1234567890123456789012345678\r"); // 28
+        dialog->show();
+        QCOMPARE(Checks(), QString("--x"));
+        for (int row = 0; row < List()->count(); ++row) {
+            QVERIFY(!(List()->item(row)->flags() & Qt::ItemIsUserCheckable));
+            QVERIFY(List()->item(row)->flags() & Qt::ItemIsSelectable);
+        }
+        dialog->hide();
+        // Shown again after the file went away: the lines of the last showing stay.
+        QFile::remove(LogPath());
+        dialog->show();
+        QCOMPARE(List()->count(), 3);
+    }
+
+    void startThenStopAfterTwentyHours() {
+        dialog->show();
+        Click("butADD");
+        QVERIFY(presenter->messages.empty());
+        QCOMPARE(Lines(), QStringList{"1234567,11/17/06 14:03:22"});
+        QCOMPARE(Checks(), QString("-"));
+        QCOMPARE(LogBytes(), QByteArray("1234567,11/17/06 14:03:22\r\n"));
+        QVERIFY(!logger->WriteAccessOpen());
+
+        // A second start of the same logger is refused.
+        Click("butADD");
+        QCOMPARE(presenter->Texts(), QStringList{"Time Calibration Started for this Wellscribe"});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+        QVERIFY(!logger->WriteAccessOpen());
+
+        // One minute short of 20 hours: too early.
+        clock.now = startTime + 20 * Hour - 60 * Second;
+        Click("butStopTimeCal");
+        QCOMPARE(presenter->messages.back().text,
+                 QString("Minimium Time for Time Calibration is 20 hours"));
+        QCOMPARE(presenter->messages.back().icon, Presenter::Icon::Warning);
+        QCOMPARE(Checks(), QString("-"));
+
+        // Exactly 20 hours, the logger 10 seconds fast at 21.5 degrees: D = 139,
+        // M(21.5) = 1.195, K = 137, R = 11 s/day.
+        clock.now = startTime + 20 * Hour;
+        LoggerAhead(10);
+        presenter->messages.clear();
+        Click("butStopTimeCal");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Time Calibration for this Wellscribe is completed"});
+        QCOMPARE(presenter->messages[0].caption, QString("Information"));
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::None);
+        QCOMPARE(Lines(),
+                 QStringList{"1234567,11/17/06 14:03:22,11/18/06 10:03:32,  21.500, 11 s/day"});
+        QCOMPARE(Checks(), QString("x"));
+        QCOMPARE(LogBytes(),
+                 QByteArray("1234567,11/17/06 14:03:22,11/18/06 10:03:32,  21.500, 11 s/day\r\n"));
+        const auto block = logger->ParameterBlock();
+        QCOMPARE(int(std::int16_t(block[228] | block[229] << 8)), 137);
+        QVERIFY(!logger->WriteAccessOpen());
+
+        // The clock label follows the formats the stop left behind.
+        dialog->tmrSystemTimeTimer();
+        QCOMPARE(dialog->findChild<QLabel*>("lblSystemTime")->text(),
+                 QString("System Time 11/18/06 10:03:22"));
+
+        // Completed: another stop says so.
+        presenter->messages.clear();
+        Click("butStopTimeCal");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Time Calibration for this Wellscribe is completed"});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+    }
+
+    void aStopWithoutAStartIsRefused() {
+        dialog->show();
+        Click("butStopTimeCal");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Time Calibration did not Start for this Wellscribe"});
+        QVERIFY(!logger->WriteAccessOpen());
+    }
+
+    void verificationShowsTheOffset() {
+        dialog->show();
+        clock.now = startTime + 0.3 * Second; // read 0.3 s into a PC second
+        LoggerAhead(120);
+        Click("butTimeVerification");
+        QCOMPARE(
+            presenter->Texts(),
+            QStringList{
+                "The Wellscribe Time Offset is 119 second(s), as compared to the Time Reference"});
+        QCOMPARE(presenter->messages[0].caption, QString("Time Verification Completed"));
+        QVERIFY(LogBytes().isEmpty());
+        dialog->tmrSystemTimeTimer();
+        QCOMPARE(dialog->findChild<QLabel*>("lblSystemTime")->text(),
+                 QString("System Time 17/11/2006 14:03:22"));
+    }
+
+    void linkFailuresGoThroughShowLinkError() {
+        dialog->show();
+        sim::Fault silence;
+        silence.count = sim::EveryRequest;
+        logger->InjectFault(silence);
+        Click("butADD");
+        QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
+        logger->ClearFaults();
+
+        CSerial holder;
+        QCOMPARE(holder.Open(logger->PortName().c_str(), 2048, 2048), 0);
+        Click("butTimeVerification");
+        QCOMPARE(presenter->messages.back().text, QString("%1 Internal Error").arg(EBUSY));
+        QVERIFY(List()->count() == 0);
+    }
+
+    void removeCompletedRewritesOnlyAnExistingFile() {
+        WriteLog("1234567890123456789012345678\r\n1234567890123456789012345679\r\n1,01/01/07 "
+                 "00:00:00\r\n");
+        dialog->show();
+        QCOMPARE(Checks(), QString("xx-"));
+        Click("butRmCompleted");
+        QCOMPARE(Lines(), QStringList{"1,01/01/07 00:00:00"});
+        QCOMPARE(LogBytes(), QByteArray("1,01/01/07 00:00:00\r\n"));
+        QVERIFY(presenter->messages.empty());
+
+        WriteLog("1234567890123456789012345678\r\n");
+        dialog->hide();
+        dialog->show();
+        QFile::remove(LogPath());
+        Click("butRmCompleted");
+        QCOMPARE(List()->count(), 0);
+        QVERIFY(!QFile::exists(LogPath()));
+    }
+
+    void aLogThatCannotBeSavedIsReportedAndTheLineKept() {
+        // A folder where the new log would be written blocks the save.
+        QVERIFY(QDir(folder->path()).mkdir("LogTime.csv.new"));
+        dialog->show();
+        Click("butADD");
+        QCOMPARE(presenter->messages.size(), std::size_t{1});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+        QVERIFY2(presenter->messages[0].text.contains("LogTime.csv"),
+                 qPrintable(presenter->messages[0].text));
+        QCOMPARE(Lines(), QStringList{"1234567,11/17/06 14:03:22"});
+        QVERIFY(!QFile::exists(LogPath()));
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ApplyProgramFont();
+    CalibrationDialogTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "CalibrationDialogTest.moc"
