@@ -2,6 +2,7 @@
 
 #include "communication/Commands.h"
 #include "communication/Encodings.h"
+#include "communication/LinkSession.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
 #include "operations/DumpFile.h"
@@ -16,32 +17,9 @@
 
 namespace {
 
-constexpr std::uint32_t PortQueueSize = 2048;
 constexpr std::uint8_t ReadInfoAttempts = 5;
 constexpr std::uint8_t DumpAttempts = 5;
 constexpr std::uint8_t SelfTestAttempts = 1;
-
-// Setup and teardown shared by the operations: a port and a protocol of their
-// own, the port closed whatever way the operation leaves.
-class OperationLink {
-public:
-    explicit OperationLink(const Protocols::Sleeper& sleeper) { protocol.SetSleeper(sleeper); }
-    ~OperationLink() { port.Close(); }
-    OperationLink(const OperationLink&) = delete;
-    OperationLink& operator=(const OperationLink&) = delete;
-
-    std::int32_t Open(const std::string& portName) {
-        return port.Open(portName.c_str(), PortQueueSize, PortQueueSize);
-    }
-    void Configure(std::int32_t replyTimeout, std::uint8_t attempts) {
-        protocol.SetReplyTimeouts(Protocols::DefaultTimeout, replyTimeout);
-        protocol.SetRetryCount(attempts);
-    }
-    void PauseBetweenCommands() const { protocol.Pause(CommandPause); }
-
-    CSerial port;
-    WSRX_Protocol protocol{WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize};
-};
 
 // A transaction that succeeded but brought fewer bytes than the step needs is a
 // reply cut short, never a success.
@@ -82,8 +60,7 @@ constexpr float ExtremesFirmware = 2.0f;
 
 std::string PackedDecimalText(const std::array<std::uint8_t, ExtremesLength>& block,
                               std::size_t offset) {
-    return FormatGeneral5(
-        DecodePackedDecimal(std::span(block).subspan(offset).first<3>()));
+    return FormatGeneral5(DecodePackedDecimal(std::span(block).subspan(offset).first<3>()));
 }
 
 // The memory image, in the order the dump file holds it.
@@ -113,16 +90,15 @@ std::optional<float> FirmwareNumber(std::string_view text) {
     }
     // Plain decimal notation only: digits and at most one point, always '.'
     // whatever the PC's locale, since the logger sends it so.
-    const auto digits = std::count_if(text.begin(), text.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; });
+    const auto digits =
+        std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     const auto points = std::count(text.begin(), text.end(), '.');
-    if (digits == 0 || points > 1 ||
-        static_cast<std::size_t>(digits + points) != text.size()) {
+    if (digits == 0 || points > 1 || static_cast<std::size_t>(digits + points) != text.size()) {
         return std::nullopt;
     }
     float number = 0.0f;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number,
-                                              std::chars_format::fixed);
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::fixed);
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(number)) {
         return std::nullopt;
     }
@@ -133,7 +109,7 @@ std::optional<float> FirmwareNumber(std::string_view text) {
 
 std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
                                    const Protocols::Sleeper& sleeper) {
-    OperationLink link(sleeper);
+    LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
         return result;
@@ -156,7 +132,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
                         "Serial Number: " + std::to_string(DecodeUInt24(serial)));
 
     // Model number: text up to its first zero byte.
-    link.PauseBetweenCommands();
+    link.Pause();
     std::array<std::uint8_t, 8> model{};
     result = ReadMemory(protocol, port, ModelNumberAddress, model, received);
     result = Incomplete(result, received, 1);
@@ -164,15 +140,17 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
         return result;
     }
     const auto modelEnd = std::find(model.begin(), model.begin() + received, std::uint8_t{0});
-    labels.SetLabelText(InfoLabel::ModelNo, "Model Number: " + std::string(model.begin(), modelEnd));
+    labels.SetLabelText(InfoLabel::ModelNo,
+                        "Model Number: " + std::string(model.begin(), modelEnd));
 
     // Status: charge level, battery voltage, firmware.
-    link.PauseBetweenCommands();
+    link.Pause();
     std::string status;
     result = ReadStatusText(protocol, port, status);
     result = Incomplete(result, static_cast<std::uint32_t>(status.size()), 1);
     if (result != LINK_OK) {
-        SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel}, false);
+        SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel},
+                   false);
         return result;
     }
     const std::vector<ReplyField> statusFields = SplitReplyText(status);
@@ -192,7 +170,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
     labels.SetLabelText(InfoLabel::Firmware, "Firmware version: " + *firmwareText);
 
     // Readings: temperature and level, each with the delimiter before it as its sign.
-    link.PauseBetweenCommands();
+    link.Pause();
     std::string readings;
     if (ReadReadings(protocol, port, readings) != LINK_OK) {
         return LINK_ERR_TIMEOUT;
@@ -210,9 +188,8 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
     labels.SetLabelText(InfoLabel::Pressure, "Level: " + WithDelimiter(FieldOf(readingFields, 2)));
 
     // Recorded extremes, kept by firmware 2.0 and later only.
-    const std::initializer_list<InfoLabel> extremeLabels{InfoLabel::MaxTemp, InfoLabel::MinTemp,
-                                                         InfoLabel::MaxPressure,
-                                                         InfoLabel::ElapsedTime};
+    const std::initializer_list<InfoLabel> extremeLabels{
+        InfoLabel::MaxTemp, InfoLabel::MinTemp, InfoLabel::MaxPressure, InfoLabel::ElapsedTime};
     if (*firmware < ExtremesFirmware) {
         SetVisible(labels, extremeLabels, false);
         return LINK_OK;
@@ -237,7 +214,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
 }
 
 std::int32_t RunSelfTestOperation(const std::string& portName, const Protocols::Sleeper& sleeper) {
-    OperationLink link(sleeper);
+    LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
         return result;
@@ -261,7 +238,7 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
     if (file.Open(fileName) != LINK_OK) {
         return OP_ERR_FILE_OPEN;
     }
-    OperationLink link(sleeper);
+    LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
         return result;
@@ -281,7 +258,7 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
             if (file.Write(block) != LINK_OK) {
                 return OP_ERR_FILE_WRITE;
             }
-            link.PauseBetweenCommands();
+            link.Pause();
         }
     }
     link.port.Close();

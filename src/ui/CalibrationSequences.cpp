@@ -2,6 +2,7 @@
 
 #include "communication/Commands.h"
 #include "communication/Encodings.h"
+#include "communication/LinkSession.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
 #include "ui/ClockCalibration.h"
@@ -14,34 +15,40 @@ namespace cc = clock_calibration;
 
 namespace {
 
-constexpr std::uint32_t PortQueueSize = 2048;
 constexpr std::uint8_t CalibrationAttempts = 1;
 constexpr std::size_t VerificationSamples = 3;
 // The log's start time: at most this many characters after the line's first comma.
 constexpr std::size_t StartTextLength = 19;
 
-// The port and protocol of one sequence. Write access asked for with
-// OpenAccess is closed when the link goes, unless CloseAccess already did, so
-// no way out of a sequence leaves the logger open for writing.
-class CalibrationLink {
+// The link of one sequence. Write access asked for with OpenAccess is closed
+// when the link goes, unless CloseAccess already did, so no way out of a
+// sequence leaves the logger open for writing.
+class CalibrationLink : public LinkSession {
 public:
-    explicit CalibrationLink(const Protocols::Sleeper& sleeper) { protocol.SetSleeper(sleeper); }
+    using LinkSession::LinkSession;
     ~CalibrationLink() {
         if (accessAsked) {
             SetAccessCode(protocol, port, CloseAccessCode); // nothing more to report
         }
-        port.Close();
     }
-    CalibrationLink(const CalibrationLink&) = delete;
-    CalibrationLink& operator=(const CalibrationLink&) = delete;
 
-    std::int32_t Open(const std::string& portName) {
-        const std::int32_t result = port.Open(portName.c_str(), PortQueueSize, PortQueueSize);
-        if (result == LINK_OK) {
-            protocol.SetReplyTimeouts(Protocols::DefaultTimeout, Protocols::DefaultTimeout);
-            protocol.SetRetryCount(CalibrationAttempts);
+    // The set-up that starting and stopping share: open the port, one attempt
+    // per command, open write access and read the logger's serial number.
+    std::int32_t Begin(const std::string& portName, std::uint32_t& serialNumber) {
+        std::int32_t result = Open(portName);
+        if (result != LINK_OK) {
+            return result;
         }
-        return result;
+        Configure(Protocols::DefaultTimeout, CalibrationAttempts);
+        if (result = OpenAccess(); result != LINK_OK) {
+            return result;
+        }
+        Pause();
+        if (result = ReadSerialNumber(serialNumber); result != LINK_OK) {
+            return result;
+        }
+        Pause();
+        return LINK_OK;
     }
 
     // Asked for even when the reply is lost: the logger may have taken it.
@@ -56,8 +63,6 @@ public:
         }
         return result;
     }
-
-    void Pause() const { protocol.Pause(CommandPause); }
 
     // The serial number: the first three bytes of the 256 read at 0x051012.
     std::int32_t ReadSerialNumber(std::uint32_t& serialNumber) {
@@ -74,9 +79,6 @@ public:
         serialNumber = DecodeUInt24(std::span(bytes).first<3>());
         return LINK_OK;
     }
-
-    CSerial port;
-    WSRX_Protocol protocol{WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize};
 
 private:
     bool accessAsked = false;
@@ -145,19 +147,11 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
                                     PcClock& clock, DateTimeFormats& /*formats*/,
                                     const Protocols::Sleeper& sleeper) {
     CalibrationLink link(sleeper);
-    std::int32_t result = link.Open(portName);
+    std::uint32_t serialNumber = 0;
+    std::int32_t result = link.Begin(portName, serialNumber);
     if (result != LINK_OK) {
         return LinkError(result);
     }
-    if (result = link.OpenAccess(); result != LINK_OK) {
-        return LinkError(result);
-    }
-    link.Pause();
-    std::uint32_t serialNumber = 0;
-    if (result = link.ReadSerialNumber(serialNumber); result != LINK_OK) {
-        return LinkError(result);
-    }
-    link.Pause();
     // A logger with a line of its own, started or completed, is not started again.
     if (log.Find(serialNumber)) {
         return Message(calibration_text::AlreadyStarted, calibration_text::ErrorCaption);
@@ -192,19 +186,11 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
 CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& log, PcClock& clock,
                                    DateTimeFormats& formats, const Protocols::Sleeper& sleeper) {
     CalibrationLink link(sleeper);
-    std::int32_t result = link.Open(portName);
+    std::uint32_t serialNumber = 0;
+    std::int32_t result = link.Begin(portName, serialNumber);
     if (result != LINK_OK) {
         return LinkError(result);
     }
-    if (result = link.OpenAccess(); result != LINK_OK) {
-        return LinkError(result);
-    }
-    link.Pause();
-    std::uint32_t serialNumber = 0;
-    if (result = link.ReadSerialNumber(serialNumber); result != LINK_OK) {
-        return LinkError(result);
-    }
-    link.Pause();
 
     const auto index = log.Find(serialNumber);
     if (!index) {
@@ -289,6 +275,7 @@ CalibrationOutcome VerifyTime(const std::string& portName, CalibrationLog& /*log
     if (result != LINK_OK) {
         return LinkError(result);
     }
+    link.Configure(Protocols::DefaultTimeout, CalibrationAttempts); // no access code here
     std::array<std::int32_t, VerificationSamples> samples{};
     for (std::int32_t& sample : samples) {
         const DateTimeValue pcTime = clock.Now();
