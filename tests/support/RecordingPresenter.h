@@ -34,9 +34,13 @@ public:
         if (saveAnswers.empty()) {
             return std::nullopt;
         }
-        std::optional<QString> answer = saveAnswers.front();
+        const bool cancelled = !saveAnswers.front().has_value();
+        const QString name = cancelled ? QString() : *saveAnswers.front();
         saveAnswers.pop_front();
-        return answer;
+        if (cancelled) {
+            return std::nullopt;
+        }
+        return name;
     }
     QStringList Texts() const {
         QStringList texts;
