@@ -1,0 +1,136 @@
+// The calibration log as it may lie on disk: any bytes at all. The text splitter,
+// and the log loaded from a real file, looked up, saved, loaded again and pruned.
+
+#include "FuzzCheck.h"
+#include "ui/CalibrationLog.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One folder per fuzzing process, in memory when the machine has /dev/shm (the
+// log's save flushes to disk on every run).
+// Removed when the fuzzer exits.
+struct ScratchFolder {
+    fs::path path;
+    ScratchFolder() {
+        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
+                                                           : fs::temp_directory_path();
+        path = base / ("onyx-fuzz-log-" + std::to_string(getpid()));
+        fs::create_directories(path);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+const fs::path& Folder() {
+    static const ScratchFolder folder;
+    return folder.path;
+}
+
+void WriteFile(const fs::path& file, std::string_view text) {
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    FUZZ_CHECK(out != nullptr);
+    FUZZ_CHECK(std::fwrite(text.data(), 1, text.size(), out) == text.size());
+    FUZZ_CHECK(std::fclose(out) == 0);
+}
+
+std::string SavedForm(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+void CheckSplit(std::string_view text, const std::vector<std::string>& lines) {
+    const std::string_view kept = text.substr(0, text.find('\0'));
+    // Every line is the next run of the text without a line end, in order; joined
+    // back with one character between them they never outgrow the text.
+    std::size_t at = 0;
+    std::size_t joined = 0;
+    for (const auto& line : lines) {
+        FUZZ_CHECK(line.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
+        FUZZ_CHECK(kept.compare(at, line.size(), line) == 0);
+        at += line.size();
+        // One line end after it: CR, LF or CR LF.
+        if (at < kept.size() && kept[at] == '\r') {
+            ++at;
+        }
+        if (at < kept.size() && kept[at] == '\n') {
+            ++at;
+        }
+        joined += line.size() + 1;
+    }
+    FUZZ_CHECK(at == kept.size());
+    FUZZ_CHECK(lines.empty() || joined - 1 <= text.size());
+    // What a save writes loads as the same lines.
+    FUZZ_CHECK(SplitLogText(SavedForm(lines)) == lines);
+}
+
+// The leading digits of the first line, as a serial number to look up.
+std::uint32_t SerialToFind(const std::vector<std::string>& lines) {
+    std::uint32_t serial = 0;
+    if (!lines.empty()) {
+        for (std::size_t i = 0; i < lines[0].size() && i < 8; ++i) {
+            const char c = lines[0][i];
+            if (c < '0' || c > '9') {
+                break;
+            }
+            serial = serial * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+    }
+    return serial;
+}
+
+void CheckLog(std::string_view text, const std::vector<std::string>& lines) {
+    const fs::path file = Folder() / "LogTime.csv";
+    WriteFile(file, text);
+    CalibrationLog log(file);
+    FUZZ_CHECK(log.Load().status == CalibrationLog::LoadStatus::Loaded);
+    FUZZ_CHECK(log.Lines() == lines);
+
+    const std::uint32_t serial = SerialToFind(lines);
+    const auto found = log.Find(serial);
+    const std::string key = std::to_string(serial);
+    for (std::size_t i = 0; i < log.Count(); ++i) {
+        const std::string_view line = log.Line(i);
+        const bool matches = line.substr(0, line.find(',')) == key;
+        FUZZ_CHECK(!found || i > *found || matches == (i == *found));
+        FUZZ_CHECK(log.IsCompleted(i) == (line.size() > CalibrationLog::LongestInProgress));
+    }
+
+    // Saved and loaded again: the same lines, in the form a save writes.
+    FUZZ_CHECK(!log.Save().has_value());
+    CalibrationLog reloaded(file);
+    FUZZ_CHECK(reloaded.Load().status == CalibrationLog::LoadStatus::Loaded);
+    FUZZ_CHECK(reloaded.Lines() == lines);
+
+    FUZZ_CHECK(!reloaded.RemoveCompleted().has_value());
+    for (std::size_t i = 0; i < reloaded.Count(); ++i) {
+        FUZZ_CHECK(!reloaded.IsCompleted(i));
+    }
+    CalibrationLog pruned(file);
+    FUZZ_CHECK(pruned.Load().status == CalibrationLog::LoadStatus::Loaded);
+    FUZZ_CHECK(pruned.Lines() == reloaded.Lines());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const auto lines = SplitLogText(text);
+    CheckSplit(text, lines);
+    CheckLog(text, lines);
+    return 0;
+}
