@@ -223,6 +223,11 @@ std::int32_t RunSelfTestOperation(const std::string& portName, const Protocols::
     link.Configure(SelfTestReplyTimeout, SelfTestAttempts);
     std::optional<std::uint8_t> mask;
     result = RunSelfTest(link.protocol, link.port, mask);
+    if (result > 0) {
+        // A system error on the open port (the cable pulled while the tests ran)
+        // would read as a mask of failed tests: it is a reply that never came.
+        return LINK_ERR_TIMEOUT;
+    }
     if (result != LINK_OK) {
         return result;
     }
