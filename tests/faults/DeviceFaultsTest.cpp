@@ -1,0 +1,240 @@
+// Device operations against a simulated logger that goes away, talks nonsense,
+// or writes into a disk that is full or read-only: each ends promptly with a
+// code the window turns into an error message, and every byte on disk is the
+// logger's memory at that offset.
+
+#include "FaultSandbox.h"
+#include "communication/ResultCodes.h"
+#include "operations/DumpFile.h"
+#include "operations/OperationFixture.h"
+#include "operations/Operations.h"
+#include "ui/MainWindowText.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace fault_sandbox;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr std::size_t Block = 256;
+constexpr std::size_t CompleteDump = 0x42000;
+
+// Five attempts at a silent logger cost about 5 x (256 + 300) ms; a logger that
+// is gone must be noticed well before that.
+constexpr milliseconds Prompt{1500};
+
+std::string AsText(const std::vector<std::uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+class DeviceFaults : public OperationFixture {
+protected:
+    void SetUp() override {
+        StartLogger();
+        ASSERT_FALSE(folder.Path().empty());
+        file = folder / "logger.hex";
+    }
+
+    std::int32_t Dump() {
+        const auto start = Clock::now();
+        const std::int32_t result =
+            DumpMemory(logger.PortName(), file.string(), RecordingSleeper());
+        took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        return result;
+    }
+
+    // The window's box for a failed dump: an error, never "Memory Dump Saved".
+    static void ExpectErrorBox(std::int32_t result) {
+        const DumpOutcome box = DumpOutcomeFor(result);
+        EXPECT_STREQ(box.caption, "Error") << result;
+        EXPECT_TRUE(box.warning) << result;
+    }
+
+    // The file is the logger's memory from address 0 for its whole length.
+    void ExpectMemoryPrefix(std::size_t expectedSize) const {
+        const std::string bytes = ReadBytes(file);
+        EXPECT_EQ(bytes.size(), expectedSize);
+        EXPECT_TRUE(bytes == AsText(logger.Memory(0, bytes.size())))
+            << "bytes on disk that are not the logger's memory";
+    }
+
+    // Closed on the way out: the next dump can take the file at once.
+    void ExpectFileReleased() const { EXPECT_EQ(DumpFile().Open(file.string()), LINK_OK); }
+
+    ScratchFolder folder;
+    fs::path file;
+    milliseconds took{0};
+};
+
+// The cable is pulled after `blocks` blocks, in one of two ways: as the next
+// request arrives, or between two requests.
+struct Pull {
+    const char* name;
+    int blocks;
+    bool asRequestArrives;
+};
+
+class PortVanishes : public DeviceFaults, public ::testing::WithParamInterface<Pull> {};
+
+TEST_P(PortVanishes, KeepsTheBlocksReadAndEndsPromptly) {
+    const Pull pull = GetParam();
+    const auto pullCable = [&] {
+        if (pull.asRequestArrives) {
+            logger.InjectFault(FaultOn(sim::FaultKind::Vanish, 'c'));
+        } else {
+            logger.Vanish();
+        }
+    };
+    if (pull.blocks == 0) {
+        pullCable();
+    }
+    onCommandPause = [&](int n) {
+        if (n == pull.blocks) {
+            pullCable();
+        }
+    };
+    WriteBytes(file, std::string(CompleteDump + 100, '\xAA')); // an older, longer dump
+
+    const std::int32_t result = Dump();
+    EXPECT_NE(result, LINK_OK);
+    ExpectErrorBox(result);
+    EXPECT_LT(took, Prompt) << "result " << result;
+    ExpectMemoryPrefix(static_cast<std::size_t>(pull.blocks) * Block);
+    EXPECT_TRUE(logger.Vanished());
+    ExpectFileReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(Dump, PortVanishes,
+                         ::testing::Values(Pull{"BeforeTheFirstBlock", 0, false},
+                                           Pull{"AsTheFifthRequestArrives", 4, true},
+                                           Pull{"BetweenBlocks", 700, false},
+                                           Pull{"InTheSecondRegion", 1030, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeviceFaults, VanishingDuringTheInformationReadLeavesNoMadeUpLabels) {
+    onCommandPause = [&](int n) {
+        if (n == 2) {
+            logger.Vanish(); // after serial number and model
+        }
+    };
+    FakeLabels labels;
+    const auto start = Clock::now();
+    const std::int32_t info = ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper());
+    EXPECT_LT(Clock::now() - start, Prompt);
+    EXPECT_NE(info, LINK_OK);
+    EXPECT_EQ(labels.Text(InfoLabel::SerialNo), "Serial Number: 1234567");
+    EXPECT_FALSE(labels.Written(InfoLabel::Firmware));
+    EXPECT_FALSE(labels.Written(InfoLabel::Temperature));
+}
+
+// The cable pulled while the logger runs its tests: the lost port must not come
+// back as a mask of failed tests (EIO is 5: "tests 1 and 3 failed").
+TEST_F(DeviceFaults, VanishingDuringTheSelfTestIsNoMask) {
+    logger.InjectFault(FaultOn(sim::FaultKind::Vanish, 'z'));
+    const auto start = Clock::now();
+    const std::int32_t result = RunSelfTestOperation(logger.PortName(), RecordingSleeper());
+    EXPECT_LT(Clock::now() - start, Prompt);
+    EXPECT_LT(result, 0);
+    EXPECT_STRNE(LinkErrorMessage(result), "Internal Error") << result;
+}
+
+// Disk full: a tmpfs of 64 KiB, or where no mount can be made a file size
+// limit that is not a whole number of blocks.
+class DumpIntoFullDisk : public DeviceFaults, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DumpIntoFullDisk, StopsAtTheFirstFailedWriteWithOnlyMemoryOnDisk) {
+    const bool onTmpfs = GetParam();
+    std::unique_ptr<FileSizeLimit> limit;
+    if (onTmpfs) {
+        if (const std::string why = folder.MountTiny(64 * 1024); !why.empty()) {
+            GTEST_SKIP() << why;
+        }
+    } else {
+        limit = std::make_unique<FileSizeLimit>(40 * Block + 100);
+        ASSERT_TRUE(limit->Active());
+    }
+
+    const std::int32_t result = Dump();
+    limit.reset();
+    EXPECT_EQ(result, OP_ERR_FILE_WRITE);
+    EXPECT_STREQ(DumpOutcomeFor(result).text, "Communication Error");
+    // The tmpfs takes whole blocks; the limit cuts the 41st short.
+    const std::size_t onDisk = fs::file_size(file);
+    EXPECT_EQ(onDisk, onTmpfs ? 64 * 1024 : 40 * Block + 100);
+    ExpectMemoryPrefix(onDisk);
+    // No block is asked for after the one that could not be written.
+    EXPECT_EQ(logger.Requests().size(), onDisk / Block + 1);
+    ExpectFileReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(Dump, DumpIntoFullDisk, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "Tmpfs" : "FileSizeLimit");
+                         });
+
+TEST_F(DeviceFaults, DumpIntoAReadOnlyFolderTouchesNeitherFileNorLogger) {
+    if (geteuid() == 0) {
+        if (const std::string why = folder.MountTiny(1 << 20); !why.empty()) {
+            GTEST_SKIP() << "running as root: " << why;
+        }
+    }
+    const std::string old(5000, '\x5A');
+    WriteBytes(file, old);
+    if (const std::string why = folder.SealReadOnly(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+
+    EXPECT_EQ(Dump(), OP_ERR_FILE_OPEN);
+    EXPECT_EQ(ReadBytes(file), old) << "an existing dump is not cut when it cannot be written";
+    file = folder / "new.hex";
+    EXPECT_EQ(Dump(), OP_ERR_FILE_OPEN);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(logger.Requests().empty());
+    EXPECT_STREQ(DumpOutcomeFor(OP_ERR_FILE_OPEN).text, "Communication Error");
+}
+
+// Every reply is random bytes of the right length.
+class GarbageReplies : public DeviceFaults {
+protected:
+    void SetUp() override {
+        DeviceFaults::SetUp();
+        sim::Fault all;
+        all.kind = sim::FaultKind::Garbage;
+        all.count = sim::EveryRequest;
+        logger.InjectFault(all);
+    }
+    // A code the user is told something definite about.
+    static void ExpectLinkMessage(std::int32_t result) {
+        EXPECT_LT(result, 0);
+        EXPECT_STRNE(LinkErrorMessage(result), "Internal Error") << result;
+    }
+};
+
+TEST_F(GarbageReplies, InformationSelfTestAndDumpEachFail) {
+    FakeLabels labels;
+    const std::int32_t info = ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper());
+    ExpectLinkMessage(info);
+    EXPECT_EQ(labels.Visibility(InfoLabel::SerialNo), 0);
+    for (InfoLabel label : {InfoLabel::SerialNo, InfoLabel::ModelNo, InfoLabel::Firmware,
+                            InfoLabel::Battery, InfoLabel::Temperature}) {
+        EXPECT_FALSE(labels.Written(label)) << "garbage shown as information";
+    }
+
+    ExpectLinkMessage(RunSelfTestOperation(logger.PortName(), RecordingSleeper()));
+
+    WriteBytes(file, std::string(3000, '\x11'));
+    logger.ClearRequests();
+    const std::int32_t dump = Dump();
+    ExpectLinkMessage(dump);
+    ExpectErrorBox(dump);
+    EXPECT_EQ(fs::file_size(file), 0u) << "garbage kept as memory";
+    EXPECT_EQ(logger.Requests().size(), 5u) << "five attempts at the first block, no more";
+    ExpectFileReleased();
+}
+
+} // namespace

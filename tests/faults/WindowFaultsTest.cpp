@@ -1,0 +1,292 @@
+// What the user is told when the logger goes away or talks nonsense and when a
+// file cannot be written: the windows on the offscreen platform against the
+// simulated logger.
+
+#include "FaultSandbox.h"
+#include "SimulatedLogger.h"
+#include "support/RecordingPresenter.h"
+#include "ui/Application.h"
+#include "ui/CalibrationLog.h"
+#include "ui/frmReport.h"
+#include "ui/frmTimeCalUI.h"
+#include "ui/frmWSRXUtilUI.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <unistd.h>
+
+using std::chrono::milliseconds;
+using namespace fault_sandbox;
+
+namespace {
+
+class FakePcClock : public PcClock {
+public:
+    DateTimeValue now = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
+    DateTimeValue Now() override { return now; }
+};
+
+sim::Fault Every(sim::FaultKind kind) {
+    sim::Fault fault;
+    fault.kind = kind;
+    fault.count = sim::EveryRequest;
+    return fault;
+}
+
+} // namespace
+
+class WindowFaultsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<sim::SimulatedLogger> logger;
+    std::unique_ptr<RecordingPresenter> presenter;
+    std::unique_ptr<TfrmWSRXUtil> window;
+    std::unique_ptr<ScratchFolder> folder;
+    FakePcClock clock;
+
+    void Click(const char* button) {
+        QTest::mouseClick(window->findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    QString InFolder(const char* name) const {
+        return QString::fromStdString((*folder / name).string());
+    }
+
+    // The one message shown, as an error with the warning icon.
+    QString OnlyError() const {
+        if (presenter->messages.size() != 1) {
+            return QString("%1 messages: %2")
+                .arg(presenter->messages.size())
+                .arg(presenter->Texts().join(" | "));
+        }
+        const RecordingPresenter::Message& message = presenter->messages[0];
+        if (message.caption != "Error" || message.icon != Presenter::Icon::Warning) {
+            return "not an error box: " + message.text;
+        }
+        return message.text;
+    }
+
+    // Runs the dump command into `path`, the sleeper's hook running at each
+    // pause between blocks.
+    void DumpInto(const QString& path, std::function<void(int)> afterBlock = {}) {
+        std::atomic<bool> dumping{false};
+        std::atomic<int> blocks{0};
+        presenter->onSaveDialog = [&] { dumping = true; };
+        window->SetOperationSleeper([&](milliseconds pause) {
+            if (dumping && pause == milliseconds(50) && afterBlock) {
+                afterBlock(++blocks);
+            }
+        });
+        presenter->saveAnswers.push_back(path);
+        Click("BtnMemory");
+        presenter->onSaveDialog = nullptr;
+        window->SetOperationSleeper([](milliseconds) {});
+    }
+
+    bool DumpIsMemory(const QString& path, qint64 size) const {
+        const std::string bytes = ReadBytes(path.toStdString());
+        const std::vector<std::uint8_t> memory = logger->Memory(0, static_cast<std::size_t>(size));
+        return bytes.size() == memory.size() &&
+               std::equal(memory.begin(), memory.end(), bytes.begin(),
+                          [](auto m, char b) { return m == static_cast<std::uint8_t>(b); });
+    }
+
+    // A report dialog with a presented self-test behind it, its fields filled.
+    TfrmReport* OpenReport() {
+        Click("BtnTest");
+        Click("BtnReport");
+        const auto reports = window->findChildren<TfrmReport*>();
+        if (reports.size() != 1) {
+            return nullptr;
+        }
+        reports[0]->findChild<QLineEdit*>("EdtName")->setText("Ann");
+        reports[0]->findChild<QLineEdit*>("EdtPhoneNo")->setText("555-123-45");
+        return reports[0];
+    }
+
+    TfrmTimeCal* OpenCalibration() {
+        auto* dialog = new TfrmTimeCal(*window, *presenter, folder->Path());
+        window->SetTimeCalibrationDialog(dialog);
+        dialog->SetClock(clock);
+        dialog->SetSleeper([](milliseconds) {});
+        dialog->show();
+        return dialog;
+    }
+
+private slots:
+    void init() {
+        static int counter = 0;
+        sim::LoggerConfig config;
+        config.portName = QString("WF%1x%2").arg(getpid() % 100000).arg(++counter).toStdString();
+        logger = std::make_unique<sim::SimulatedLogger>(config);
+        QCOMPARE(logger->Start(), 0);
+        presenter = std::make_unique<RecordingPresenter>();
+        folder = std::make_unique<ScratchFolder>();
+        QVERIFY(!folder->Path().empty());
+        window = std::make_unique<TfrmWSRXUtil>(*presenter);
+        window->SetOperationSleeper([](milliseconds) {});
+        auto* ports = window->findChild<QComboBox*>("CmbComPort");
+        const int index = ports->findText(QString::fromStdString(logger->PortName()));
+        QVERIFY(index >= 0);
+        ports->setCurrentIndex(index);
+        window->show();
+    }
+
+    void cleanup() {
+        window.reset();
+        presenter.reset();
+        logger.reset();
+        folder.reset();
+    }
+
+    void aPortVanishingMidDumpSaysTheDumpFailedAndKeepsTheBlocks() {
+        Click("BtnFirmware");
+        QVERIFY(presenter->messages.empty());
+        const QString path = InFolder("pulled.hex");
+        DumpInto(path, [this](int block) {
+            if (block == 4) {
+                logger->Vanish();
+            }
+        });
+        QCOMPARE(OnlyError(), QString("Unable to save memory dump"));
+        QVERIFY(DumpIsMemory(path, 1024));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void aPortVanishingDuringTheSelfTestIsNoTestResult() {
+        sim::Fault pulled;
+        pulled.kind = sim::FaultKind::Vanish;
+        pulled.letter = static_cast<std::uint8_t>('z');
+        logger->InjectFault(pulled);
+        Click("BtnTest");
+        QCOMPARE(OnlyError(), QString("-200 Communication Time Out! Check COM Port"));
+        QVERIFY(!window->SelfTestPresented());
+        QCOMPARE(window->SelfTestResult(), 255);
+    }
+
+    void aFullDiskMidDumpIsAnErrorWithTheBlocksWritten() {
+        if (const std::string why = folder->MountTiny(64 * 1024); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        const QString path = InFolder("full.hex");
+        DumpInto(path);
+        QCOMPARE(presenter->messages.size(), std::size_t{1});
+        QCOMPARE(presenter->messages[0].text, QString("Communication Error"));
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
+        QVERIFY(DumpIsMemory(path, 64 * 1024));
+    }
+
+    void aGarbledLoggerGivesOneClearMessagePerCommand() {
+        logger->InjectFault(Every(sim::FaultKind::Garbage));
+        Click("BtnFirmware");
+        const QString info = OnlyError();
+        QVERIFY2(info.endsWith("Communication Error! Check Cable Connection"), qPrintable(info));
+        QVERIFY(window->InfoResult() < 0);
+
+        presenter->messages.clear();
+        Click("BtnTest"); // ends with the information read's message
+        QCOMPARE(OnlyError(), info);
+        QVERIFY(!window->SelfTestPresented());
+
+        presenter->messages.clear();
+        const QString path = InFolder("garbled.hex");
+        DumpInto(path);
+        QCOMPARE(presenter->Texts(), (QStringList{info, "Communication Error"}));
+        QCOMPARE(QFileInfo(path).size(), qint64{0});
+    }
+
+    void aReportThatCannotBeWrittenNamesTheFileAndWhy_data() {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("full disk") << true;
+        QTest::newRow("read-only folder") << false;
+    }
+
+    void aReportThatCannotBeWrittenNamesTheFileAndWhy() {
+        QFETCH(bool, full);
+        const std::string old = "Name=Old\r\nreport";
+        const QString path = InFolder("report.txt");
+        if (full || geteuid() == 0) {
+            if (const std::string why = folder->MountTiny(64 * 1024); !why.empty()) {
+                QSKIP(why.c_str());
+            }
+        }
+        WriteBytes(path.toStdString(), old);
+        const std::string why = full ? folder->Fill() : folder->SealReadOnly();
+        if (!why.empty()) {
+            QSKIP(why.c_str());
+        }
+        TfrmReport* report = OpenReport();
+        QVERIFY(report != nullptr);
+        presenter->saveAnswers.push_back(path);
+        QTest::mouseClick(report->findChild<QPushButton*>("BtnOkRep"), Qt::LeftButton);
+
+        const int reason = full ? ENOSPC : geteuid() == 0 ? EROFS : EACCES;
+        QCOMPARE(OnlyError(), QString("The report could not be saved as %1: %2")
+                                  .arg(path, QString::fromLocal8Bit(std::strerror(reason))));
+        QVERIFY(report->isVisible());
+        QCOMPARE(ReadBytes(path.toStdString()), old);
+    }
+
+    void aCalibrationLogThatCannotBeSavedNamesTheFileAndKeepsTheLine() {
+        if (geteuid() == 0) {
+            if (const std::string why = folder->MountTiny(64 * 1024); !why.empty()) {
+                QSKIP(why.c_str());
+            }
+        }
+        const std::string old = "42,01/01/07 00:00:00\r\n";
+        const std::filesystem::path log = CalibrationLog::PathIn(folder->Path());
+        WriteBytes(log, old);
+        if (const std::string why = folder->SealReadOnly(); !why.empty()) {
+            QSKIP(why.c_str());
+        }
+        TfrmTimeCal* dialog = OpenCalibration();
+        QTest::mouseClick(dialog->findChild<QPushButton*>("butADD"), Qt::LeftButton);
+        const QString shown = OnlyError();
+        QVERIFY2(shown.startsWith("Cannot save " + QString::fromStdString(log.string()) + ": "),
+                 qPrintable(shown));
+        auto* list = dialog->findChild<QListWidget*>("chklstLogger");
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(1)->text(), QString("1234567,11/17/06 14:03:22"));
+        QCOMPARE(ReadBytes(log), old);
+        QVERIFY(!logger->WriteAccessOpen());
+    }
+
+    void aBinaryCalibrationLogIsListedAndStillTakesAStart() {
+        std::string bytes;
+        for (int i = 1; i < 256; ++i) {
+            bytes += static_cast<char>(i);
+        }
+        bytes += std::string(4, '\r') + std::string(70000, 'L') + '\0' + "hidden";
+        WriteBytes(CalibrationLog::PathIn(folder->Path()), bytes);
+        TfrmTimeCal* dialog = OpenCalibration();
+        auto* list = dialog->findChild<QListWidget*>("chklstLogger");
+        // Bytes 1 to 9 end at the LF, 11 and 12 at the CR, 14 to 255 at the first
+        // of four CRs; three empty lines; the long line ends at the zero byte.
+        QCOMPARE(list->count(), 7);
+        QCOMPARE(list->item(6)->text().size(), 70000);
+        QCOMPARE(list->item(6)->checkState(), Qt::Checked);
+        QVERIFY(presenter->messages.empty());
+
+        QTest::mouseClick(dialog->findChild<QPushButton*>("butADD"), Qt::LeftButton);
+        QVERIFY2(presenter->messages.empty(), qPrintable(presenter->Texts().join(" | ")));
+        QCOMPARE(list->count(), 8);
+        QCOMPARE(list->item(7)->text(), QString("1234567,11/17/06 14:03:22"));
+    }
+};
+
+int main(int argc, char** argv) {
+    fault_sandbox::EnterPrivateMounts(); // before Qt starts any thread
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ApplyProgramFont();
+    WindowFaultsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowFaultsTest.moc"
