@@ -217,7 +217,10 @@ std::int32_t RunSelfTestOperation(const std::string& portName, const Protocols::
     LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
-        return result;
+        // The window presents any result from 0 to 255 as a mask, so a system error
+        // (5, a port another program took since the information was read) must not
+        // come back as one.
+        return LINK_ERR_TIMEOUT;
     }
     // Sent once: a second request would start the logger's tests over.
     link.Configure(SelfTestReplyTimeout, SelfTestAttempts);

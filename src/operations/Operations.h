@@ -26,9 +26,9 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
 
 // Starts the logger's self-test and waits up to 195 s for it: the mask (0 to
 // 255, bit i set when test i + 1 failed), or a failure code; LINK_ERR_CRC when
-// the reply carries no mask byte. A port that cannot be opened gives its positive
-// system error; once it is open, a system error (the port lost) is LINK_ERR_TIMEOUT,
-// so that no such error is ever taken for a mask.
+// the reply carries no mask byte. A system error, from opening the port or from
+// the port lost while the tests run, is LINK_ERR_TIMEOUT, so that no such error is
+// ever taken for a mask.
 std::int32_t RunSelfTestOperation(const std::string& portName,
                                   const Protocols::Sleeper& sleeper = {});
 
