@@ -16,18 +16,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 scripts/install-deps.sh
-missing=()
-for package in clang-14 libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/ensure-packages.sh clang-14 libclang-rt-14-dev
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

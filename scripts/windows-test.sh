@@ -12,18 +12,7 @@ root=$(pwd)
 # The Linux side (the simulated logger and its harness) needs the usual compiler and
 # GoogleTest; the Windows side mingw-w64, GoogleTest's sources and Wine.
 packages=(cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if [ ${#missing[@]} -ne 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/ensure-packages.sh "${packages[@]}"
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver

@@ -5,6 +5,7 @@
 #include "FaultSandbox.h"
 #include "SimulatedLogger.h"
 #include "communication/ResultCodes.h"
+#include "support/TestLogger.h"
 #include "ui/CalibrationSequences.h"
 
 #include <atomic>
@@ -43,13 +44,7 @@ protected:
     // The pauses between commands cost nothing here; the link runs for real.
     static void NoPause(std::chrono::milliseconds) {}
 
-    static sim::LoggerConfig Config() {
-        static std::atomic<int> counter{0};
-        sim::LoggerConfig config;
-        config.portName =
-            "Flt" + std::to_string(getpid() % 100000) + "x" + std::to_string(++counter);
-        return config;
-    }
+    static sim::LoggerConfig Config() { return UniqueLoggerConfig("Flt"); }
 
     void SetUp() override {
         ASSERT_EQ(logger.Start(), 0);

@@ -5,6 +5,8 @@
 #include "FaultSandbox.h"
 #include "SimulatedLogger.h"
 #include "support/RecordingPresenter.h"
+#include "support/TestLogger.h"
+#include "support/WindowSupport.h"
 #include "ui/Application.h"
 #include "ui/CalibrationLog.h"
 #include "ui/frmReport.h"
@@ -121,20 +123,14 @@ private:
 
 private slots:
     void init() {
-        static int counter = 0;
-        sim::LoggerConfig config;
-        config.portName = QString("WF%1x%2").arg(getpid() % 100000).arg(++counter).toStdString();
-        logger = std::make_unique<sim::SimulatedLogger>(config);
+        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig("WF"));
         QCOMPARE(logger->Start(), 0);
         presenter = std::make_unique<RecordingPresenter>();
         folder = std::make_unique<ScratchFolder>();
         QVERIFY(!folder->Path().empty());
         window = std::make_unique<TfrmWSRXUtil>(*presenter);
         window->SetOperationSleeper([](milliseconds) {});
-        auto* ports = window->findChild<QComboBox*>("CmbComPort");
-        const int index = ports->findText(QString::fromStdString(logger->PortName()));
-        QVERIFY(index >= 0);
-        ports->setCurrentIndex(index);
+        QVERIFY(SelectPort(*window, logger->PortName()));
         window->show();
     }
 

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "SimulatedLogger.h"
-#include "operations/InfoLabels.h"
 #include "communication/Protocols.h"
-
-#include <gtest/gtest.h>
+#include "operations/InfoLabels.h"
+#include "support/TestLogger.h"
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 #include <string>
@@ -62,12 +62,7 @@ private:
 // test opens by name, and a sleeper that records the pauses without taking them.
 class OperationFixture : public ::testing::Test {
 protected:
-    static sim::LoggerConfig Config() {
-        static std::atomic<int> counter{0};
-        sim::LoggerConfig config;
-        config.portName = "Op" + std::to_string(getpid() % 100000) + "x" + std::to_string(++counter);
-        return config;
-    }
+    static sim::LoggerConfig Config() { return UniqueLoggerConfig("Op"); }
 
     static sim::Fault FaultOn(sim::FaultKind kind, char letter, int count = 1) {
         sim::Fault fault;
@@ -78,9 +73,7 @@ protected:
     }
 
     // A port name that no device answers to.
-    static std::string MissingPort() {
-        return "NoPort" + std::to_string(getpid() % 100000) + ":";
-    }
+    static std::string MissingPort() { return "NoPort" + std::to_string(getpid() % 100000) + ":"; }
 
     void StartLogger() { ASSERT_EQ(logger.Start(), 0); }
 

@@ -3,6 +3,7 @@
 #include "SimulatedLogger.h"
 #include "communication/Protocols.h"
 #include "communication/serial/SERIAL.h"
+#include "support/TestLogger.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -13,12 +14,7 @@
 // link opened on it.
 class LoggerFixture : public ::testing::Test {
 protected:
-    static sim::LoggerConfig Config() {
-        static std::atomic<int> counter{0};
-        sim::LoggerConfig config;
-        config.portName = "L" + std::to_string(getpid() % 100000) + "x" + std::to_string(++counter);
-        return config;
-    }
+    static sim::LoggerConfig Config() { return UniqueLoggerConfig("L"); }
 
     // A fault for the next count requests, whatever their command.
     static sim::Fault FaultOf(sim::FaultKind kind, int count = 1) {

@@ -4,6 +4,8 @@
 #include "SimulatedLogger.h"
 #include "communication/serial/SERIAL.h"
 #include "support/RecordingPresenter.h"
+#include "support/TestLogger.h"
+#include "support/WindowSupport.h"
 #include "ui/Application.h"
 #include "ui/frmTimeCalUI.h"
 #include "ui/frmWSRXUtilUI.h"
@@ -84,16 +86,12 @@ private:
 
 private slots:
     void init() {
-        static int counter = 0;
-        sim::LoggerConfig config;
-        config.portName = QString("C%1x%2").arg(getpid() % 100000).arg(++counter).toStdString();
-        logger = std::make_unique<sim::SimulatedLogger>(config);
+        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig("C"));
         QCOMPARE(logger->Start(), 0);
         presenter = std::make_unique<RecordingPresenter>();
         folder = std::make_unique<QTemporaryDir>();
         window = std::make_unique<TfrmWSRXUtil>(*presenter);
-        auto* ports = window->findChild<QComboBox*>("CmbComPort");
-        ports->setCurrentIndex(ports->findText(QString::fromStdString(logger->PortName())));
+        QVERIFY(SelectPort(*window, logger->PortName()));
         dialog = new TfrmTimeCal(*window, *presenter, folder->path().toStdString());
         window->SetTimeCalibrationDialog(dialog);
         clock.now = startTime;

@@ -3,6 +3,8 @@
 #include "SimulatedLogger.h"
 #include "communication/serial/SERIAL.h"
 #include "support/RecordingPresenter.h"
+#include "support/TestLogger.h"
+#include "support/WindowSupport.h"
 #include "ui/Application.h"
 #include "ui/frmReport.h"
 #include "ui/frmWSRXUtilUI.h"
@@ -96,20 +98,14 @@ private:
 
 private slots:
     void init() {
-        static int counter = 0;
-        sim::LoggerConfig config;
-        config.portName = QString("W%1x%2").arg(getpid() % 100000).arg(++counter).toStdString();
-        logger = std::make_unique<sim::SimulatedLogger>(config);
+        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig("W"));
         QCOMPARE(logger->Start(), 0);
         presenter = std::make_unique<RecordingPresenter>();
         folder = std::make_unique<QTemporaryDir>();
         window = std::make_unique<TfrmWSRXUtil>(*presenter);
         // Pauses between commands cost nothing here; the link itself runs for real.
         window->SetOperationSleeper([](milliseconds) {});
-        auto* ports = Child<QComboBox>("CmbComPort");
-        const int index = ports->findText(QString::fromStdString(logger->PortName()));
-        QVERIFY2(index >= 0, "the simulated logger's port is listed");
-        ports->setCurrentIndex(index);
+        QVERIFY2(SelectPort(*window, logger->PortName()), "the simulated logger's port is listed");
         window->show();
     }
 
