@@ -130,6 +130,12 @@ std::int32_t CSerial::Open(const char* portName, std::uint32_t /*inQueue*/,
 std::int32_t CSerial::Close() {
     lastError = 0;
     if (IsOpen()) {
+        // Exclusive mode belongs to the terminal, not to our descriptor: left on, it
+        // outlives the close while anyone else (a terminal program, the logger's
+        // other side) keeps the device open, and every later open by an ordinary
+        // user fails with EBUSY. Take it off, and the lock, before closing.
+        ioctl(handle, TIOCNXCL);
+        flock(handle, LOCK_UN);
         close(handle);
         handle = InvalidHandle();
     }

@@ -5,9 +5,12 @@
 #include "communication/serial/VirtualPorts.h"
 #include "support/PtyPair.h"
 
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -72,13 +75,38 @@ TEST_F(SerialPort, HeldPortCannotBeOpenedAgain) {
     EXPECT_EQ(port.WriteString("hi", &written), 0);
     EXPECT_EQ(device.Receive(1000), (std::vector<std::uint8_t>{'h', 'i'}));
 
-    // Another object, and the device by its own path from another descriptor.
+    // Another object: busy.
     CSerial second;
-    EXPECT_GT(second.Open(device.PortName().c_str(), 2048, 2048), 0);
+    EXPECT_EQ(second.Open(device.PortName().c_str(), 2048, 2048), EBUSY);
     EXPECT_FALSE(second.IsOpen());
 
+    // Closed, the port opens again while the device keeps its side open, and is
+    // held again; twice, so that each Close gives the port back.
     port.Close();
-    EXPECT_EQ(second.Open(device.PortName().c_str(), 2048, 2048), 0);
+    ASSERT_EQ(second.Open(device.PortName().c_str(), 2048, 2048), 0);
+    EXPECT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), EBUSY);
+    second.Close();
+    EXPECT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 0);
+}
+
+// Exclusive mode stops a program that takes no lock, and ends with Close. The
+// superuser is exempt from it, so this needs an ordinary user (scripts/test.sh
+// runs the tests as one).
+TEST_F(SerialPort, ExclusiveModeRefusesOtherOpensUntilClose) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "the superuser is exempt from exclusive mode";
+    }
+    const auto openDevice = [this] {
+        const int fd = open(device.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int error = fd < 0 ? errno : 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        return error;
+    };
+    EXPECT_EQ(openDevice(), EBUSY);
+    port.Close();
+    EXPECT_EQ(openDevice(), 0);
 }
 
 TEST_F(SerialPort, PortNamesThatNameNoDevice) {
