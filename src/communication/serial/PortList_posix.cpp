@@ -1,5 +1,6 @@
 // The POSIX port list: serial devices that have hardware behind them, and the
-// published virtual ports.
+// published virtual ports. USB and ACM adapters come first, the legacy ttyS UARTs
+// last, so the entry a technician has just plugged in is near the top.
 
 #include "communication/serial/PortList.h"
 #include "communication/serial/VirtualPorts.h"
@@ -12,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -56,8 +58,40 @@ bool SerialDevices(std::vector<std::string>& names) {
             names.push_back(name);
         }
     }
-    std::sort(names.begin(), names.end());
     return true;
+}
+
+bool StartsWith(const std::string& name, const char* prefix) {
+    return name.rfind(prefix, 0) == 0;
+}
+
+// Place in the list: USB and ACM adapters, then published virtual ports, then other
+// serial hardware, then the legacy UARTs.
+int Rank(const std::string& name, bool published) {
+    if (published) {
+        return 1;
+    }
+    if (StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM")) {
+        return 0;
+    }
+    return StartsWith(name, "ttyS") ? 3 : 2;
+}
+
+// Names with a number at the end in numeric order: ttyUSB2 before ttyUSB10.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    const auto split = [](const std::string& name) {
+        const std::size_t digits = name.find_last_not_of("0123456789") + 1;
+        return std::pair{name.substr(0, digits), name.size() - digits};
+    };
+    const auto [stemA, digitsA] = split(a);
+    const auto [stemB, digitsB] = split(b);
+    if (stemA != stemB) {
+        return stemA < stemB;
+    }
+    if (digitsA != digitsB) {
+        return digitsA < digitsB;
+    }
+    return a < b;
 }
 
 } // namespace
@@ -71,18 +105,26 @@ std::vector<std::string> FallbackComPorts() {
 }
 
 std::vector<std::string> EnumerateComPorts() {
-    std::vector<std::string> names;
-    const bool readable = SerialDevices(names);
+    std::vector<std::string> devices;
+    const bool readable = SerialDevices(devices);
+    std::vector<std::pair<int, std::string>> ranked;
+    for (const std::string& name : devices) {
+        ranked.emplace_back(Rank(name, false), name);
+    }
     for (const std::string& name : virtual_ports::List()) {
-        if (std::find(names.begin(), names.end(), name) == names.end()) {
-            names.push_back(name);
+        if (std::find(devices.begin(), devices.end(), name) == devices.end()) {
+            ranked.emplace_back(Rank(name, true), name);
         }
     }
-    if (!readable && names.empty()) {
+    if (!readable && ranked.empty()) {
         return FallbackComPorts();
     }
-    for (std::string& name : names) {
-        name += ':';
+    std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : NaturalLess(a.second, b.second);
+    });
+    std::vector<std::string> names;
+    for (const auto& entry : ranked) {
+        names.push_back(entry.second + ':');
     }
     return names;
 }

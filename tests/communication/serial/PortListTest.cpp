@@ -13,17 +13,30 @@ bool Lists(const std::vector<std::string>& ports, const std::string& entry) {
     return std::find(ports.begin(), ports.end(), entry) != ports.end();
 }
 
-TEST(PortList, PublishedPortsAreListedWhileTheyExist) {
+// The window reads the list each time it opens: a port published after the first
+// read appears in the next, and is gone once removed.
+TEST(PortList, ReadAgainShowsPublishedPortsOnlyWhileTheyExist) {
     std::string entry;
     {
+        const auto before = EnumerateComPorts();
         PtyPair device;
         ASSERT_TRUE(device.Ready());
         entry = device.PortName();
+        EXPECT_FALSE(Lists(before, entry));
         const auto ports = EnumerateComPorts();
-        EXPECT_TRUE(Lists(ports, entry));
-        for (const std::string& port : ports) {
-            EXPECT_EQ(port.back(), ':');
-            EXPECT_LE(port.size(), 15u);
+        ASSERT_TRUE(Lists(ports, entry));
+        // USB and ACM adapters first, then published ports, the legacy UARTs last.
+        const auto published = std::find(ports.begin(), ports.end(), entry);
+        for (auto port = ports.begin(); port != ports.end(); ++port) {
+            const bool adapter = port->rfind("ttyUSB", 0) == 0 || port->rfind("ttyACM", 0) == 0;
+            if (adapter) {
+                EXPECT_LT(port, published) << *port;
+            }
+            if (port->rfind("ttyS", 0) == 0) {
+                EXPECT_GT(port, published) << *port;
+            }
+            EXPECT_EQ(port->back(), ':');
+            EXPECT_LE(port->size(), 15u);
         }
     }
     EXPECT_FALSE(Lists(EnumerateComPorts(), entry));
