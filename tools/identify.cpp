@@ -1,8 +1,11 @@
 // Reads a logger's serial number, model and clock through the serial link and
-// prints them; with --list, prints the port list.
+// prints them; with --list, prints the port list; with --trace FILE, appends
+// every frame sent and received to FILE.
 
 #include "communication/Checksums.h"
 #include "communication/Commands.h"
+#include "communication/LinkSession.h"
+#include "communication/LinkTrace.h"
 #include "communication/Protocols.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/PortList.h"
@@ -12,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -25,11 +29,12 @@ int Report(const char* step, std::int32_t code) {
 }
 
 int Identify(const char* portName) {
-    CSerial port;
-    if (const std::int32_t result = port.Open(portName, 2048, 2048); result != 0) {
+    LinkSession link(Protocols::Sleeper{});
+    if (const std::int32_t result = link.Open(portName); result != 0) {
         return Report("Opening the port", result);
     }
-    WSRX_Protocol protocol(WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize);
+    CSerial& port = link.port;
+    WSRX_Protocol& protocol = link.protocol;
     protocol.SetReplyTimeouts(300, 300);
 
     std::array<std::uint8_t, 3> serial{};
@@ -65,18 +70,52 @@ int Identify(const char* portName) {
 
 } // namespace
 
+int Usage(std::FILE* stream, int exitCode) {
+    std::fprintf(stream,
+                 "usage: onyx-identify [--trace FILE] PORT   read a logger's identity (PORT as "
+                 "listed, e.g. ONYXSIM0:)\n"
+                 "       onyx-identify --list                list the serial ports\n"
+                 "       onyx-identify --version\n"
+                 "  --trace FILE  append every frame sent and received to FILE\n");
+    return exitCode;
+}
+
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
+    const char* portName = nullptr;
+    const char* tracePath = nullptr;
+    bool list = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help") {
+            return Usage(stdout, 0);
+        } else if (argument == "--version") {
+            std::printf("onyx-identify %s\n", ONYX_VERSION);
+            return 0;
+        } else if (argument == "--list") {
+            list = true;
+        } else if (argument == "--trace" && i + 1 < argc) {
+            tracePath = argv[++i];
+        } else if (argument.rfind("--", 0) != 0 && portName == nullptr) {
+            portName = argv[i];
+        } else {
+            return Usage(stderr, 2);
+        }
+    }
+    if (list == (portName != nullptr)) {
+        return Usage(stderr, 2);
+    }
+    if (tracePath != nullptr) {
+        if (const int error = link_trace::Start(tracePath); error != 0) {
+            std::fprintf(stderr, "onyx-identify: cannot open the trace file %s: %s\n", tracePath,
+                         std::strerror(error));
+            return 1;
+        }
+    }
+    if (list) {
         for (const std::string& name : EnumerateComPorts()) {
             std::printf("%s\n", name.c_str());
         }
         return 0;
     }
-    if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
-        std::fprintf(stderr, "usage: onyx-identify PORT   read a logger's identity (PORT as "
-                             "listed, e.g. ONYXSIM0:)\n"
-                             "       onyx-identify --list list the serial ports\n");
-        return argc == 2 ? 0 : 2;
-    }
-    return Identify(argv[1]);
+    return Identify(portName);
 }

@@ -21,7 +21,9 @@ public:
     LinkSession& operator=(const LinkSession&) = delete;
 
     std::int32_t Open(const std::string& portName) {
-        return port.Open(portName.c_str(), QueueSize, QueueSize);
+        const std::int32_t result = port.Open(portName.c_str(), QueueSize, QueueSize);
+        protocol.TracePortOpened(portName, result);
+        return result;
     }
     void Configure(std::int32_t replyTimeout, std::uint8_t attempts) {
         protocol.SetReplyTimeouts(Protocols::DefaultTimeout, replyTimeout);

@@ -1,6 +1,7 @@
 #include "communication/Protocols.h"
 
 #include "communication/Checksums.h"
+#include "communication/LinkTrace.h"
 #include "communication/ReplyLength.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
@@ -25,6 +26,13 @@ Protocols::~Protocols() = default;
 void Protocols::SetReplyTimeouts(std::int32_t command, std::int32_t reply) {
     commandTimeout = command;
     replyTimeout = reply;
+}
+
+void Protocols::TracePortOpened(const std::string& portName, std::int32_t openResult) {
+    if (link_trace::Active()) {
+        tracePort = portName;
+        link_trace::Opened(tracePort, openResult);
+    }
 }
 
 void Protocols::Pause(std::chrono::milliseconds duration) const {
@@ -65,6 +73,9 @@ std::int32_t WSRX_Protocol::SendFrame(CSerial* port, std::uint8_t command, std::
         return LINK_ERR_NO_PORT;
     }
     port->Purge();
+    if (link_trace::Active()) {
+        link_trace::Purged(tracePort);
+    }
     if (!IsCommandLetter(command)) {
         return LINK_ERR_COMMAND;
     }
@@ -82,7 +93,11 @@ std::int32_t WSRX_Protocol::SendFrame(CSerial* port, std::uint8_t command, std::
     frame[data.size() + 4] = static_cast<std::uint8_t>(crc & 0xFF);
     sentLength = static_cast<std::uint16_t>(frameLength);
     std::uint32_t written = 0;
-    return port->Write(frame, sentLength, &written);
+    const std::int32_t result = port->Write(frame, sentLength, &written);
+    if (link_trace::Active()) {
+        link_trace::Sent(tracePort, SentFrame(), result);
+    }
+    return result;
 }
 
 std::int32_t WSRX_Protocol::ReceiveFrame(CSerial* port, AcknowledgePair acknowledge,
@@ -181,6 +196,9 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
             port->SetTimeouts(static_cast<std::uint32_t>(replyTimeout));
             replyLength = expected->frameLength;
             result = ReceiveFrame(port, acknowledge, reply, replyLength);
+            if (link_trace::Active()) {
+                TraceReply(expected->frameLength, attempt + 1, result);
+            }
             if (result == LINK_OK) {
                 return LINK_OK;
             }
@@ -188,4 +206,14 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
         Pause(RetryPause);
     }
     return result;
+}
+
+void WSRX_Protocol::TraceReply(std::uint32_t expectedLength, int attempt,
+                               std::int32_t result) const {
+    if (result == LINK_ERR_TIMEOUT && receivedLength == 0) {
+        const std::uint32_t limit = expectedLength + static_cast<std::uint32_t>(replyTimeout);
+        link_trace::TimedOut(tracePort, limit, attempt, retryCount, result);
+    } else {
+        link_trace::Received(tracePort, ReceivedFrame(), attempt, retryCount, result);
+    }
 }

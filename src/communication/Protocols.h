@@ -46,6 +46,9 @@ public:
     // the read time-out constant applied before every reply.
     void SetReplyTimeouts(std::int32_t commandTimeout, std::int32_t replyTimeout);
     void SetRetryCount(std::uint8_t count) { retryCount = count; }
+    // Names the port in the link trace's lines and traces its opening; nothing
+    // when the trace is off.
+    void TracePortOpened(const std::string& portName, std::int32_t openResult);
 
     const std::string& Name() const { return name; }
     std::int32_t CommandTimeout() const { return commandTimeout; }
@@ -76,6 +79,7 @@ protected:
     std::uint16_t receivedLength = 0;
     std::uint8_t prefixByte = 0x00;
     Sleeper sleeper;
+    std::string tracePort = "-";
 };
 
 class ST_Base_Protocol : public Protocols {
@@ -111,6 +115,8 @@ public:
     std::uint16_t Crc16(std::span<const std::uint8_t> bytes) override;
 
 private:
+    // The trace line of one attempt's reply: the bytes received, or a time-out.
+    void TraceReply(std::uint32_t expectedLength, int attempt, std::int32_t result) const;
     std::int32_t ValidateReply(std::uint32_t length, AcknowledgePair acknowledge,
                                std::span<std::uint8_t> reply, std::uint32_t& replyLength);
 };
