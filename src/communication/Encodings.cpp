@@ -152,10 +152,9 @@ bool IsFieldDelimiter(char c) {
 }
 
 std::vector<ReplyField> SplitReplyText(std::string_view text) {
-    // The logger pads its fixed-size texts with zero bytes.
-    if (const auto end = text.find('\0'); end != std::string_view::npos) {
-        text = text.substr(0, end);
-    }
+    // The logger pads its fixed-size texts with zero bytes after the last field;
+    // a zero byte before that is an ordinary character.
+    text = text.substr(0, text.find_last_not_of('\0') + 1);
 
     std::vector<ReplyField> fields(1);
     for (const char c : text) {

@@ -43,7 +43,9 @@ std::optional<ClockTime> ParseClockText(std::string_view text);
 // Reply texts (status and readings) are cut into fields at '+', '-', LF and CR.
 // Field 0 is the text before the first delimiter; field k is the run of
 // non-delimiter characters after the k-th delimiter, which is kept with it
-// because the readings use it as their sign. The text ends at its first zero byte.
+// because the readings use it as their sign. The text is read within its length:
+// the zero bytes that pad its end are dropped, any other zero byte is an ordinary
+// character.
 bool IsFieldDelimiter(char c);
 struct ReplyField {
     char delimiter = '\0'; // the delimiter before the field; '\0' for field 0

@@ -180,11 +180,21 @@ TEST(ReplyText, StatusFieldsUpToFirmware) {
     EXPECT_EQ(fields[4].text, "2.00AB");
 }
 
-TEST(ReplyText, TextEndsAtFirstZeroByte) {
-    // Whatever follows the terminator, delimiters included, is not part of the text.
-    const auto fields = SplitReplyText(Padded(std::string("A+1\0+2-3", 8), '+'));
-    ASSERT_EQ(fields.size(), 2u);
-    EXPECT_EQ(fields[1].text, "1");
+TEST(ReplyText, OnlyTheZeroPaddingAtTheEndIsDropped) {
+    // A zero byte inside the text is a character like any other: the fields after
+    // it are still found, also when it comes before the first delimiter.
+    const auto fields = SplitReplyText(Padded(std::string("A\0+1\0+2-3\r\n", 12)));
+    ASSERT_EQ(fields.size(), 6u);
+    EXPECT_EQ(fields[0].text, std::string("A\0", 2));
+    EXPECT_EQ(fields[1].text, std::string("1\0", 2));
+    EXPECT_EQ(fields[3].delimiter, '-');
+    EXPECT_EQ(fields[3].text, "3");
+    EXPECT_EQ(fields[5].text, "");
+
+    // A last field that runs into the padding ends where the padding begins.
+    const auto open = SplitReplyText(Padded("T+22.5"));
+    ASSERT_EQ(open.size(), 2u);
+    EXPECT_EQ(open[1].text, "22.5");
 
     const auto empty = SplitReplyText(Padded(""));
     ASSERT_EQ(empty.size(), 1u);
