@@ -1,11 +1,16 @@
 // Transactions over a real pseudo-terminal against the simulated logger.
 
+#include "communication/Checksums.h"
 #include "communication/Commands.h"
 #include "communication/ResultCodes.h"
 #include "support/LoggerFixture.h"
+#include "support/PtyPair.h"
 
 #include <array>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <thread>
 
 namespace {
 
@@ -139,6 +144,58 @@ TEST_F(Transaction, VanishingPortEndsTheTransactionWithASystemError) {
     EXPECT_GT(ReadSerial(), 0);
     // Five attempts that each fail at once: only the 200 ms pauses remain.
     EXPECT_LT(Between(start, Clock::now()), milliseconds(5 * 200) + Slack);
+}
+
+// The logger's reply to a request: the complemented acknowledge byte, the payload
+// and the CRC.
+Bytes ReplyTo(const Bytes& request, const Bytes& payload) {
+    Bytes reply{Checksum8(request, true)};
+    reply.insert(reply.end(), payload.begin(), payload.end());
+    const std::uint16_t crc = Crc16(reply);
+    reply.push_back(static_cast<std::uint8_t>(crc >> 8));
+    reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    return reply;
+}
+
+// A reply that comes after its attempt has timed out waits on the line. It answers
+// the same request, so it would pass every check of the next transaction's reply:
+// only the purge before each attempt keeps it from being taken for that reply.
+TEST(TransactionLine, ALateReplyIsPurgedBeforeTheNextTransaction) {
+    PtyPair device;
+    ASSERT_TRUE(device.Ready());
+    // A second descriptor on the terminal, to see the late bytes arrive in its input queue.
+    const int probe = open(device.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(probe, 0);
+    CSerial port;
+    ASSERT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 0);
+    WSRX_Protocol protocol;
+    protocol.SetRetryCount(1);
+    protocol.SetReplyTimeouts(300, 50);
+    protocol.SetSleeper([](milliseconds) {});
+    std::array<std::uint8_t, 3> serial{};
+    std::uint32_t received = 0;
+
+    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial, received), LINK_ERR_TIMEOUT);
+    const Bytes request = device.Receive(1000);
+    ASSERT_EQ(request.size(), 9u);
+    const Bytes late = ReplyTo(request, {0x0A, 0x0B, 0x0C});
+    device.Send(late);
+    int queued = 0;
+    for (const auto until = Clock::now() + milliseconds(2000);
+         queued < static_cast<int>(late.size()) && Clock::now() < until;
+         std::this_thread::sleep_for(milliseconds(1))) {
+        ASSERT_EQ(ioctl(probe, TIOCINQ, &queued), 0);
+    }
+    ASSERT_EQ(queued, static_cast<int>(late.size()));
+
+    std::thread logger([&] {
+        const Bytes again = device.Receive(2000);
+        device.Send(ReplyTo(again, {0x01, 0x02, 0x03}));
+    });
+    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial, received), LINK_OK);
+    logger.join();
+    EXPECT_EQ(serial, (std::array<std::uint8_t, 3>{0x01, 0x02, 0x03}));
+    close(probe);
 }
 
 } // namespace
