@@ -12,6 +12,12 @@ done
 
 echo "Installing: ${missing[*]}"
 sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "Missing packages and no sudo; as root run: apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    sudo="sudo"
+fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -8,6 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+if [ -e build/dev ] && [ ! -w build/dev ]; then
+    echo "build/dev belongs to another account: remove it first" >&2
+    exit 1
+fi
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target onyx-simulator wellscribe-onyx onyx-window-driver
 

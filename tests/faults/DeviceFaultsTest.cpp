@@ -172,10 +172,12 @@ TEST_P(DumpIntoFullDisk, StopsAtTheFirstFailedWriteWithOnlyMemoryOnDisk) {
     ExpectFileReleased();
 }
 
-INSTANTIATE_TEST_SUITE_P(Dump, DumpIntoFullDisk, ::testing::Values(true, false),
-                         [](const auto& info) {
-                             return std::string(info.param ? "Tmpfs" : "FileSizeLimit");
-                         });
+std::string DiskName(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "Tmpfs" : "FileSizeLimit";
+}
+INSTANTIATE_TEST_SUITE_P(Dump, DumpIntoFullDisk, ::testing::Values(false), DiskName);
+// Mounting the tmpfs needs the superuser: the root-only pass.
+INSTANTIATE_TEST_SUITE_P(RootOnly, DumpIntoFullDisk, ::testing::Values(true), DiskName);
 
 TEST_F(DeviceFaults, DumpIntoAReadOnlyFolderTouchesNeitherFileNorLogger) {
     if (geteuid() == 0) {

@@ -6,8 +6,9 @@
 //
 // Mounts are made in a mount namespace of the test process's own (entered once
 // at start-up, before any thread exists), so they vanish with the process even
-// when it dies in the middle of a test. Where the machine does not allow that,
-// the cases that need a mount are skipped with the reason.
+// when it dies in the middle of a test. Only the superuser may mount: the cases
+// that need a mount run in the root-only pass (their names start with RootOnly,
+// CTest label "root"); elsewhere they are skipped with the reason.
 
 #include <algorithm>
 #include <cerrno>
@@ -39,6 +40,10 @@ inline std::string& MountsUnavailable() {
 
 // Call from main() before anything starts a thread.
 inline void EnterPrivateMounts() {
+    if (::geteuid() != 0) {
+        MountsUnavailable() = "mounting needs the superuser: a case of the root-only pass";
+        return;
+    }
     if (::unshare(CLONE_NEWNS) != 0) {
         MountsUnavailable() = std::string("no mount namespace of our own: ") + std::strerror(errno);
         return;

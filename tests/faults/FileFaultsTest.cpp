@@ -135,9 +135,12 @@ TEST_P(FullDisk, LogKeepsTheOldLogWhole) {
     EXPECT_EQ(ReadBytes(path), fresh);
 }
 
-INSTANTIATE_TEST_SUITE_P(Save, FullDisk, ::testing::Values(true, false), [](const auto& info) {
-    return std::string(info.param ? "Tmpfs" : "FileSizeLimit");
-});
+std::string DiskName(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "Tmpfs" : "FileSizeLimit";
+}
+INSTANTIATE_TEST_SUITE_P(Save, FullDisk, ::testing::Values(false), DiskName);
+// Mounting the tmpfs needs the superuser: the root-only pass.
+INSTANTIATE_TEST_SUITE_P(RootOnly, FullDisk, ::testing::Values(true), DiskName);
 
 // ---------------------------------------------------------------------------
 // A read-only folder.

@@ -176,6 +176,7 @@ TEST_F(LogFile, FailedSaveKeepsTheOldFileWhole) {
 
 TEST_F(LogFile, SaveIntoAReadOnlyFolderFailsWithoutHarm) {
     if (geteuid() == 0) {
+        // scripts/test.sh runs this as an ordinary user.
         GTEST_SKIP() << "the superuser writes into read-only folders";
     }
     const std::string old = Started + "\r\n";
