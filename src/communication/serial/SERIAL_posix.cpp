@@ -4,6 +4,7 @@
 #include "communication/serial/SERIAL.h"
 #include "communication/serial/VirtualPorts.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -317,6 +319,23 @@ std::int32_t CSerial::Write(const void* data, std::uint32_t count, std::uint32_t
         }
         if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             return Fail(EIO);
+        }
+    }
+    // The reply time-out starts once the request has left, as after a synchronous
+    // write on Windows: wait, within the same deadline, for the driver's queue to
+    // empty (about a millisecond a byte), then for its last bytes to leave the line.
+    int queued = 0;
+    while (ioctl(handle, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return Fail(ETIMEDOUT);
+        }
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(milliseconds(queued), deadline - now));
+    }
+    while (tcdrain(handle) != 0) {
+        if (errno != EINTR) {
+            return Fail(errno);
         }
     }
     return 0;
