@@ -25,3 +25,17 @@ const char* LinkErrorMessage(std::int32_t code);
 
 // The text of the link error box: the code in decimal, a blank, then its message.
 std::string LinkErrorText(std::int32_t code);
+
+// The operating system's text for a positive system error code: strerror on POSIX,
+// FormatMessage on Windows with its trailing line end removed.
+std::string SystemErrorText(std::int32_t code);
+
+// A port entry as the user knows the port: the entry without its trailing colon.
+std::string PortDisplayName(const std::string& portEntry);
+
+// What the user is told about a positive system error code met on a port: "Cannot
+// open ttyUSB0: Permission denied" when opening it failed, "The connection to
+// ttyUSB0 was lost: Input/output error" when it failed once open. On Linux a
+// failed open for want of permission, or of a port another program holds, adds
+// the cure on a line of its own.
+std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool portOpened);

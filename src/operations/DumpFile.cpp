@@ -11,29 +11,41 @@
 #include <unistd.h>
 #endif
 
-DumpFile::~DumpFile() { Close(); }
+DumpFile::~DumpFile() {
+    Close();
+}
 
 #ifdef _WIN32
 
-bool DumpFile::IsOpen() const { return handle != nullptr; }
+bool DumpFile::IsOpen() const {
+    return handle != nullptr;
+}
 
 std::int32_t DumpFile::Open(const std::string& fileName) {
     Close();
+    created = false;
+    systemError = 0;
     // Share mode 0: nobody else may open the file while the dump runs.
     HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool made = false;
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
         file = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        made = file != INVALID_HANDLE_VALUE;
     }
     if (file == INVALID_HANDLE_VALUE) {
+        systemError = static_cast<std::int32_t>(GetLastError());
         return OP_ERR_FILE_OPEN;
     }
     if (!SetEndOfFile(file)) { // at offset 0: cut an existing file to nothing
+        systemError = static_cast<std::int32_t>(GetLastError());
         CloseHandle(file);
         return OP_ERR_FILE_OPEN;
     }
     handle = file;
+    name = fileName;
+    created = made;
     return LINK_OK;
 }
 
@@ -41,9 +53,11 @@ std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         DWORD written = 0;
         if (!IsOpen() ||
-            !WriteFile(static_cast<HANDLE>(handle), bytes.data(),
-                       static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            !WriteFile(static_cast<HANDLE>(handle), bytes.data(), static_cast<DWORD>(bytes.size()),
+                       &written, nullptr) ||
             written == 0) {
+            systemError =
+                static_cast<std::int32_t>(IsOpen() ? GetLastError() : DWORD{ERROR_INVALID_HANDLE});
             return OP_ERR_FILE_WRITE;
         }
         bytes = bytes.subspan(written);
@@ -58,19 +72,34 @@ void DumpFile::Close() {
     }
 }
 
+std::int32_t DumpFile::Remove() {
+    const bool remove = IsOpen() && created;
+    Close();
+    if (remove && !DeleteFileA(name.c_str())) {
+        return static_cast<std::int32_t>(GetLastError());
+    }
+    return LINK_OK;
+}
+
 #else
 
-bool DumpFile::IsOpen() const { return fd >= 0; }
+bool DumpFile::IsOpen() const {
+    return fd >= 0;
+}
 
 std::int32_t DumpFile::Open(const std::string& fileName) {
     Close();
+    created = false;
+    systemError = 0;
     int file = -1;
+    bool made = false;
     // An existing file first; if it vanishes between the two attempts, or appears
     // between them, one more round settles it.
     for (int round = 0; round < 2 && file < 0; ++round) {
         file = ::open(fileName.c_str(), O_RDWR | O_CLOEXEC);
         if (file < 0 && errno == ENOENT) {
             file = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            made = file >= 0;
             if (file < 0 && errno != EEXIST) {
                 break;
             }
@@ -79,21 +108,31 @@ std::int32_t DumpFile::Open(const std::string& fileName) {
         }
     }
     if (file < 0) {
+        systemError = errno;
         return OP_ERR_FILE_OPEN;
     }
     // The lock comes before the cut, so a file that another dump is writing is
     // left alone.
-    if (::flock(file, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file, 0) != 0) {
+    if (::flock(file, LOCK_EX | LOCK_NB) != 0) {
+        systemError = errno == EWOULDBLOCK ? EBUSY : errno; // held by another dump
+        ::close(file);
+        return OP_ERR_FILE_OPEN;
+    }
+    if (::ftruncate(file, 0) != 0) {
+        systemError = errno;
         ::close(file);
         return OP_ERR_FILE_OPEN;
     }
     fd = file;
+    name = fileName;
+    created = made;
     return LINK_OK;
 }
 
 std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         if (!IsOpen()) {
+            systemError = EBADF;
             return OP_ERR_FILE_WRITE;
         }
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -101,6 +140,7 @@ std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
             continue;
         }
         if (written <= 0) {
+            systemError = written < 0 ? errno : ENOSPC;
             return OP_ERR_FILE_WRITE;
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
@@ -113,6 +153,14 @@ void DumpFile::Close() {
         ::close(fd); // releases the lock as well
         fd = -1;
     }
+}
+
+std::int32_t DumpFile::Remove() {
+    // Unlinked while still locked, so no other dump can have taken it meanwhile.
+    const bool remove = IsOpen() && created;
+    const int error = remove && ::unlink(name.c_str()) != 0 ? errno : 0;
+    Close();
+    return error;
 }
 
 #endif

@@ -7,7 +7,7 @@
 // The memory dump's output file, held with exclusive access from Open until
 // Close or destruction. An existing file is reused and cut to zero length, so no
 // bytes of an earlier, longer dump survive behind the new one; otherwise a new
-// file is created. The file is never deleted.
+// file is created. Only a file this dump created itself is ever removed, by Remove.
 class DumpFile {
 public:
     DumpFile() = default;
@@ -22,8 +22,19 @@ public:
     std::int32_t Write(std::span<const std::uint8_t> bytes);
     void Close();
     bool IsOpen() const;
+    // Closes the file and removes it, if this Open created it: 0, or the system's code.
+    std::int32_t Remove();
+
+    // True when Open created the file rather than reusing one that existed.
+    bool Created() const { return created; }
+    // The system's error code of the last failed Open or Write (errno, or
+    // GetLastError on Windows); 0 when none failed.
+    std::int32_t SystemError() const { return systemError; }
 
 private:
+    std::string name;
+    bool created = false;
+    std::int32_t systemError = 0;
 #ifdef _WIN32
     void* handle = nullptr; // HANDLE
 #else

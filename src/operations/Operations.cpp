@@ -108,11 +108,14 @@ std::optional<float> FirmwareNumber(std::string_view text) {
 } // namespace reply_text
 
 std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
-                                   const Protocols::Sleeper& sleeper) {
+                                   const Protocols::Sleeper& sleeper, const OperationHooks& hooks) {
     LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
         return result;
+    }
+    if (hooks.portOpened) {
+        hooks.portOpened();
     }
     link.Configure(Protocols::DefaultTimeout, ReadInfoAttempts);
     WSRX_Protocol& protocol = link.protocol;
@@ -240,31 +243,60 @@ std::int32_t RunSelfTestOperation(const std::string& portName, const Protocols::
 }
 
 std::int32_t DumpMemory(const std::string& portName, const std::string& fileName,
-                        const Protocols::Sleeper& sleeper) {
+                        const Protocols::Sleeper& sleeper, const OperationHooks& hooks,
+                        DumpRecord* record) {
+    DumpRecord unused;
+    DumpRecord& done = record != nullptr ? *record : unused;
+    done = DumpRecord{};
     // The file first: if it cannot be had, the logger is not contacted.
     DumpFile file;
     if (file.Open(fileName) != LINK_OK) {
+        done.fileError = file.SystemError();
         return OP_ERR_FILE_OPEN;
     }
+    // A file of its own that holds no whole block is of no use to anyone.
+    const auto removeIfEmpty = [&] {
+        if (done.blocks == 0 && file.Created()) {
+            done.fileRemoved = file.Remove() == LINK_OK;
+        }
+    };
     LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
+        removeIfEmpty();
         return result;
+    }
+    done.portOpened = true;
+    if (hooks.portOpened) {
+        hooks.portOpened();
     }
     link.Configure(Protocols::DefaultTimeout, DumpAttempts);
 
     std::array<std::uint8_t, BlockSize> block{};
     for (const DumpRegion& region : DumpRegions) {
         for (std::uint32_t address = region.first; address < region.end; address += BlockSize) {
+            if (hooks.stop != nullptr && hooks.stop->load()) {
+                done.stopped = true;
+                link.port.Close();
+                removeIfEmpty();
+                return LINK_OK;
+            }
             std::uint32_t received = 0;
             // Only whole blocks go to disk, so file offsets stay logger addresses.
             result = ReadMemory(link.protocol, link.port, address, block, received);
             result = Incomplete(result, received, block.size());
             if (result != LINK_OK) {
+                removeIfEmpty();
                 return result;
             }
             if (file.Write(block) != LINK_OK) {
+                done.fileError = file.SystemError();
+                removeIfEmpty();
                 return OP_ERR_FILE_WRITE;
+            }
+            ++done.blocks;
+            if (hooks.blockWritten) {
+                hooks.blockWritten(done.blocks);
             }
             link.Pause();
         }

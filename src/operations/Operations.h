@@ -2,12 +2,38 @@
 
 #include "communication/Protocols.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 class InfoLabelSink;
+
+// The blocks of a complete memory dump: 1024 of the first region, 32 of the second.
+constexpr std::uint32_t DumpBlockCount = 1056;
+
+// What an operation tells its caller while it runs. Each hook is called on the
+// operation's own thread and may be empty.
+struct OperationHooks {
+    // The port is open: a system error from here on comes from the open link.
+    std::function<void()> portOpened;
+    // The dump: a block has been written; the count of whole blocks in the file.
+    std::function<void(std::uint32_t blocks)> blockWritten;
+    // The dump: raised from any thread, it ends the dump after the block in
+    // progress, with the blocks read so far in the file and LINK_OK.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// What a memory dump leaves behind besides its result code.
+struct DumpRecord {
+    std::uint32_t blocks = 0;   // whole blocks in the file
+    std::int32_t fileError = 0; // the system's code behind OP_ERR_FILE_OPEN / _WRITE
+    bool portOpened = false;    // a positive result came from the open link
+    bool stopped = false;       // ended early by the stop request
+    bool fileRemoved = false;   // the dump created the file and removed it, holding no block
+};
 
 // The three device operations of the worker, callable on any thread. Each opens
 // its own port by name, runs its commands and closes the port on every way out.
@@ -22,7 +48,8 @@ class InfoLabelSink;
 // arrives whole but carries fewer bytes than the step decodes ends the operation
 // with LINK_ERR_CRC; a firmware field that is not a number, with LINK_ERR_DATA.
 std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
-                                   const Protocols::Sleeper& sleeper = {});
+                                   const Protocols::Sleeper& sleeper = {},
+                                   const OperationHooks& hooks = {});
 
 // Starts the logger's self-test and waits up to 195 s for it: the mask (0 to
 // 255, bit i set when test i + 1 failed), or a failure code; LINK_ERR_CRC when
@@ -37,8 +64,11 @@ std::int32_t RunSelfTestOperation(const std::string& portName,
 // file is opened (or created) before the port; OP_ERR_FILE_OPEN leaves the port
 // untouched. A failed block ends the dump with the blocks before it on disk; a
 // block shorter than 256 bytes is a failure (LINK_ERR_CRC) and is not written.
+// A file the dump created itself is removed when the dump ends before its first
+// block; an existing file is left, cut to nothing.
 std::int32_t DumpMemory(const std::string& portName, const std::string& fileName,
-                        const Protocols::Sleeper& sleeper = {});
+                        const Protocols::Sleeper& sleeper = {}, const OperationHooks& hooks = {},
+                        DumpRecord* record = nullptr);
 
 // The parts of the logger's reply texts the read-information operation uses.
 // Exposed for tests.

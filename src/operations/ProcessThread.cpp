@@ -25,11 +25,8 @@ ProcessThread::ProcessThread(std::string portName, std::int32_t mode,
 
 ProcessThread::ProcessThread(std::string portName, std::string fileName, std::int32_t mode,
                              OperationEnvironment environment)
-    : portName(std::move(portName)),
-      fileName(std::move(fileName)),
-      mode(mode),
-      environment(std::move(environment)),
-      thread(&ProcessThread::Run, this) {}
+    : portName(std::move(portName)), fileName(std::move(fileName)), mode(mode),
+      environment(std::move(environment)), thread(&ProcessThread::Run, this) {}
 
 ProcessThread::~ProcessThread() {
     if (thread.joinable()) {
@@ -52,14 +49,15 @@ void ProcessThread::Run() {
         case OpReadInfo: {
             NoLabels none;
             code = ReadDeviceInformation(portName, environment.labels ? *environment.labels : none,
-                                         environment.sleeper);
+                                         environment.sleeper, environment.hooks);
             break;
         }
         case OpSelfTest:
             code = RunSelfTestOperation(portName, environment.sleeper);
             break;
         case OpMemoryDump:
-            code = DumpMemory(portName, fileName, environment.sleeper);
+            code = DumpMemory(portName, fileName, environment.sleeper, environment.hooks,
+                              environment.dumpRecord);
             break;
         default:
             break;

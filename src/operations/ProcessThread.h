@@ -1,6 +1,7 @@
 #pragma once
 
 #include "communication/Protocols.h"
+#include "operations/Operations.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,9 +20,11 @@ enum OperationMode : std::int32_t {
 
 // What an operation needs besides its port and file names.
 struct OperationEnvironment {
-    InfoLabelSink* labels = nullptr;    // OpReadInfo writes the window's labels here
-    Protocols::Sleeper sleeper;         // the pauses between commands; empty: real time
-    std::function<void()> finished;     // called on the worker thread as its last act
+    InfoLabelSink* labels = nullptr;  // OpReadInfo writes the window's labels here
+    Protocols::Sleeper sleeper;       // the pauses between commands; empty: real time
+    std::function<void()> finished;   // called on the worker thread as its last act
+    OperationHooks hooks;             // what the operation reports while it runs
+    DumpRecord* dumpRecord = nullptr; // OpMemoryDump fills it before the worker ends
 };
 
 // One device operation on a thread of its own. It starts running when

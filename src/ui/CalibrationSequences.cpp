@@ -32,6 +32,22 @@ public:
         }
     }
 
+    std::int32_t Open(const std::string& portName) {
+        const std::int32_t result = LinkSession::Open(portName);
+        opened = result == LINK_OK;
+        return result;
+    }
+
+    // A failed step for ShowLinkError; a system error code is told apart by
+    // whether the port was open.
+    CalibrationOutcome Failure(std::int32_t code) const {
+        CalibrationOutcome outcome;
+        outcome.kind = CalibrationOutcome::Kind::LinkError;
+        outcome.linkCode = code;
+        outcome.portOpened = opened;
+        return outcome;
+    }
+
     // The set-up that starting and stopping share: open the port, one attempt
     // per command, open write access and read the logger's serial number.
     std::int32_t Begin(const std::string& portName, std::uint32_t& serialNumber) {
@@ -82,14 +98,8 @@ public:
 
 private:
     bool accessAsked = false;
+    bool opened = false;
 };
-
-CalibrationOutcome LinkError(std::int32_t code) {
-    CalibrationOutcome outcome;
-    outcome.kind = CalibrationOutcome::Kind::LinkError;
-    outcome.linkCode = code;
-    return outcome;
-}
 
 CalibrationOutcome Message(std::string_view text, std::string_view caption,
                            MessageIcon icon = MessageIcon::None) {
@@ -150,7 +160,7 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
     std::uint32_t serialNumber = 0;
     std::int32_t result = link.Begin(portName, serialNumber);
     if (result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     // A logger with a line of its own, started or completed, is not started again.
     if (log.Find(serialNumber)) {
@@ -164,19 +174,19 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
                               return std::int32_t{LINK_OK};
                           });
     if (result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     link.Pause();
     // The logger's clock and the record's start time are the same second.
     const DateTimeValue start = clock.Now();
     if (result = SetClock(link.protocol, link.port, FormatDateTime(ClockDateTimeFormat, start));
         result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     link.Pause();
     record += FormatDateTime(LogDateTimeFormat, start);
     if (result = link.CloseAccess(); result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
 
     log.Append(std::move(record));
@@ -189,7 +199,7 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     std::uint32_t serialNumber = 0;
     std::int32_t result = link.Begin(portName, serialNumber);
     if (result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
 
     const auto index = log.Find(serialNumber);
@@ -215,7 +225,7 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     const DateTimeValue pcTime = clock.Now();
     std::string clockText;
     if (result = ReadClock(link.protocol, link.port, clockText); result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     link.Pause();
     formats.Set("dd/mm/yyyy", "hh:nn:ss");
@@ -228,11 +238,11 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
 
     std::string readings;
     if (result = ReadReadings(link.protocol, link.port, readings); result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     const auto cut = cc::CutTemperature(readings);
     if (!cut.temperature) {
-        return LinkError(LINK_OK); // the readings are of no use
+        return link.Failure(LINK_OK); // the readings are of no use
     }
     record += "," + cut.temperature->text;
 
@@ -250,17 +260,17 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
                               return std::int32_t{LINK_OK};
                           });
     if (result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     link.Pause();
     if (result =
             SetClock(link.protocol, link.port, FormatDateTime(ClockDateTimeFormat, clock.Now()));
         result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     link.Pause();
     if (result = link.CloseAccess(); result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
 
     log.Replace(*index, std::move(record));
@@ -273,7 +283,7 @@ CalibrationOutcome VerifyTime(const std::string& portName, CalibrationLog& /*log
     CalibrationLink link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
-        return LinkError(result);
+        return link.Failure(result);
     }
     link.Configure(Protocols::DefaultTimeout, CalibrationAttempts); // no access code here
     std::array<std::int32_t, VerificationSamples> samples{};
@@ -281,7 +291,7 @@ CalibrationOutcome VerifyTime(const std::string& portName, CalibrationLog& /*log
         const DateTimeValue pcTime = clock.Now();
         std::string clockText;
         if (result = ReadClock(link.protocol, link.port, clockText); result != LINK_OK) {
-            return LinkError(result);
+            return link.Failure(result);
         }
         link.Pause();
         formats.Set("dd/mm/yyyy", "hh:nn:ss");

@@ -46,6 +46,7 @@ struct CalibrationOutcome {
     };
     Kind kind = Kind::None;
     std::int32_t linkCode = 0;
+    bool portOpened = false; // the port was open when linkCode came back
     std::string text;
     std::string caption;
     MessageIcon icon = MessageIcon::None;

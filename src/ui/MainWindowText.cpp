@@ -1,5 +1,6 @@
 #include "ui/MainWindowText.h"
 
+#include "communication/Commands.h"
 #include "communication/ResultCodes.h"
 
 #include <algorithm>
@@ -48,15 +49,59 @@ std::string CompleteFileName(const std::string& chosen, const std::string& exten
     return chosen.find('.', start) == std::string::npos ? chosen + "." + extension : chosen;
 }
 
-DumpOutcome DumpOutcomeFor(std::int32_t result) {
-    if (result == 0) {
+namespace {
+
+// What the dump file holds once the dump has ended early.
+std::string FileHolds(const DumpRecord& record, const std::string& file) {
+    if (record.blocks > 0) {
+        return file + " holds the first " + std::to_string(record.blocks * BlockSize) + " bytes.";
+    }
+    return record.fileRemoved ? std::string("Nothing was saved.") : file + " is empty.";
+}
+
+std::string AfterBlocks(const DumpRecord& record) {
+    return "after " + std::to_string(record.blocks) + " of " + std::to_string(DumpBlockCount) +
+           " blocks";
+}
+
+} // namespace
+
+DumpOutcome DumpOutcomeFor(std::int32_t result, const DumpRecord& record, const std::string& port,
+                           const std::string& file) {
+    if (result == LINK_OK && !record.stopped) {
         return {"Memory Dump Saved", "Success", false};
     }
-    if (result == LINK_ERR_NO_PORT) {
-        return {"Cannot open COM port", "Error", true};
+    if (result == LINK_OK) {
+        return {"Memory dump stopped\nThe dump was stopped " + AfterBlocks(record) + ". " +
+                    FileHolds(record, file),
+                "Information", false};
     }
-    if (result < 0) {
-        return {"Communication Error", "Error", true};
+    if (result == OP_ERR_FILE_OPEN || result == OP_ERR_FILE_WRITE) {
+        std::string text = "Unable to save memory dump\nCannot write " + file + ": " +
+                           SystemErrorText(record.fileError);
+        if (result == OP_ERR_FILE_WRITE) {
+            text += "\nThe dump ended " + AfterBlocks(record) + ". " + FileHolds(record, file);
+        }
+        return {text, "Error", true};
     }
-    return {"Unable to save memory dump", "Error", true};
+    if (result > 0 && record.portOpened) {
+        return {"Unable to save memory dump\nThe connection to " + PortDisplayName(port) +
+                    " was lost " + AfterBlocks(record) + ". " + FileHolds(record, file),
+                "Error", true};
+    }
+    if (result > 0) {
+        return {"Unable to save memory dump\n" + PortErrorText(port, result, false) + "\n" +
+                    FileHolds(record, file),
+                "Error", true};
+    }
+    // The link's own message says what went wrong; "Cannot open COM port" needs none.
+    const std::string first = result == LINK_ERR_NO_PORT
+                                  ? std::string("Cannot open COM port")
+                                  : "Communication Error\n" + LinkErrorText(result);
+    return {first + "\nThe dump ended " + AfterBlocks(record) + ". " + FileHolds(record, file),
+            "Error", true};
+}
+
+std::string DumpProgressText(std::uint32_t blocks) {
+    return "Block " + std::to_string(blocks) + " of " + std::to_string(DumpBlockCount);
 }

@@ -3,6 +3,8 @@
 // What the main window shows, computed without a window: the self-test
 // presentation, the dump file's default name, and the dump outcome messages.
 
+#include "operations/Operations.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -24,10 +26,16 @@ std::string DefaultDumpName(const std::string& modelLabel, const std::string& se
 // The chosen name with "." + extension appended when its last path component has none.
 std::string CompleteFileName(const std::string& chosen, const std::string& extension);
 
-// The message box that reports a dump's result.
+// The message box that reports a dump's result: the dump's own first line, then
+// what went wrong and what the file now holds. port is the COM port entry, file
+// the dump file's name.
 struct DumpOutcome {
-    const char* text;
+    std::string text;
     const char* caption;
     bool warning; // warning icon, else none
 };
-DumpOutcome DumpOutcomeFor(std::int32_t result);
+DumpOutcome DumpOutcomeFor(std::int32_t result, const DumpRecord& record = {},
+                           const std::string& port = {}, const std::string& file = {});
+
+// The progress text shown beside the bar while a dump runs: "Block n of 1056".
+std::string DumpProgressText(std::uint32_t blocks);

@@ -1,5 +1,6 @@
 #include "ui/frmReport.h"
 
+#include "communication/ResultCodes.h"
 #include "ui/Application.h"
 #include "ui/MainWindowText.h"
 #include "ui/Presenter.h"
@@ -8,7 +9,6 @@
 #include "ui_frmReport.h"
 
 #include <QFile>
-#include <cstring>
 
 TfrmReport::TfrmReport(QWidget* owner, Presenter& messagePresenter, std::string body)
     : QDialog(owner), ui(std::make_unique<Ui::TfrmReport>()), presenter(messagePresenter),
@@ -67,7 +67,7 @@ void TfrmReport::FileSaveExecute() {
         presenter.ShowMessage(this,
                               QString("The report could not be saved as %1: %2")
                                   .arg(QFile::decodeName(fileName.c_str()),
-                                       QString::fromLocal8Bit(std::strerror(error))),
+                                       QString::fromLocal8Bit(SystemErrorText(error))),
                               "Error", Presenter::Icon::Warning);
         return;
     }

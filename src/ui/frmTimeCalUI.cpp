@@ -93,7 +93,7 @@ void TfrmTimeCal::Present(const CalibrationOutcome& outcome) {
     case CalibrationOutcome::Kind::None:
         break;
     case CalibrationOutcome::Kind::LinkError:
-        mainWindow.ShowLinkError(this, outcome.linkCode);
+        mainWindow.ShowLinkError(this, outcome.linkCode, outcome.portOpened);
         break;
     case CalibrationOutcome::Kind::Message:
         presenter.ShowMessage(this, QString::fromStdString(outcome.text),

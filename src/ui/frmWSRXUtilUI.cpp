@@ -45,8 +45,9 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(513, 638);
+    // The title only: an application display name would be appended to the caption of
+    // every box and dialog.
     setWindowTitle(Title);
-    QApplication::setApplicationDisplayName(Title);
 
     for (const std::string& port : EnumerateComPorts()) {
         ui->CmbComPort->addItem(QString::fromStdString(port));
@@ -85,12 +86,16 @@ QString TfrmWSRXUtil::PortName() const {
     return ui->CmbComPort->currentText();
 }
 
-void TfrmWSRXUtil::ShowLinkError(QWidget* owner, std::int32_t code) {
-    presenter.ShowMessage(owner, QString::fromStdString(LinkErrorText(code)), "Error",
-                          Presenter::Icon::Warning);
+void TfrmWSRXUtil::ShowLinkError(QWidget* owner, std::int32_t code, bool portOpened) {
+    std::string text = LinkErrorText(code);
+    if (code > 0) {
+        text += "\n" + PortErrorText(PortName().toLocal8Bit().toStdString(), code, portOpened);
+    }
+    presenter.ShowMessage(owner, QString::fromLocal8Bit(text), "Error", Presenter::Icon::Warning);
 }
 
-std::int32_t TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName) {
+TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName,
+                                                   OperationHooks hooks, DumpRecord* dumpRecord) {
     // The wait: a local loop that leaves user input queued (it runs after the
     // operation) but carries out the worker's label changes and the ticker's steps,
     // which arrive through the mailbox. The worker's last act posts the loop's end
@@ -100,19 +105,36 @@ std::int32_t TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileN
     environment.labels = mode == OpReadInfo ? static_cast<InfoLabelSink*>(this) : nullptr;
     environment.sleeper = operationSleeper;
     environment.finished = [this, &wait] { mailbox.Post([&wait] { wait.quit(); }); };
+    std::atomic<bool> portOpened{false};
+    environment.hooks = std::move(hooks);
+    environment.hooks.portOpened = [&portOpened] { portOpened = true; };
+    environment.dumpRecord = dumpRecord;
     const std::string port = PortName().toLocal8Bit().toStdString();
     InputHold hold;
     ProcessThread worker(port, fileName, mode, environment);
     wait.exec(QEventLoop::ExcludeUserInputEvents);
-    return worker.Wait();
+    const std::int32_t code = worker.Wait();
+    return {code, portOpened.load()};
 }
 
 void TfrmWSRXUtil::OnBtnFirmwareClick() {
-    const std::int32_t result = RunWorker(OpReadInfo);
-    if (result < 0) {
-        ShowLinkError(this, result);
+    serialRead = false;
+    const WorkerResult result = RunWorker(OpReadInfo);
+    if (result.code < 0) {
+        ShowLinkError(this, result.code);
+    } else if (result.code > 0) {
+        presenter.ShowMessage(
+            this,
+            QString::fromLocal8Bit(PortErrorText(PortName().toLocal8Bit().toStdString(),
+                                                 result.code, result.portOpened)),
+            "Error", Presenter::Icon::Warning);
     }
-    infoResult = result;
+    infoResult = result.code;
+    // The presented self-test belongs to one logger: a read of another one, or a
+    // read that never got to the serial number, takes it away.
+    if (selfTestPresented && (!serialRead || ui->LblSerialNo->text() != selfTestSerial)) {
+        ClearSelfTestResult();
+    }
 }
 
 void TfrmWSRXUtil::OnBtnTestClick() {
@@ -123,7 +145,7 @@ void TfrmWSRXUtil::OnBtnTestClick() {
     Hourglass hourglass;
     SetProgressMaximum(SelfTestBarMaximum);
     TimerThread ticker(SelfTestTickMs, *this);
-    const std::int32_t result = RunWorker(OpSelfTest);
+    const std::int32_t result = RunWorker(OpSelfTest).code;
     ticker.Terminate();
     // The cursor is back before any box, so the user never answers one under an hourglass.
     hourglass.Restore();
@@ -132,6 +154,7 @@ void TfrmWSRXUtil::OnBtnTestClick() {
         return;
     }
     selfTestResult = result;
+    selfTestSerial = ui->LblSerialNo->text();
     PresentSelfTestResult(result);
 }
 
@@ -157,10 +180,12 @@ void TfrmWSRXUtil::FileSaveExecute() {
     const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "hex");
     SetProgressMaximum(DumpBarMaximum);
     TimerThread ticker(DumpTickMs, *this);
-    const std::int32_t result = RunWorker(OpMemoryDump, fileName);
+    DumpRecord record;
+    const std::int32_t result = RunWorker(OpMemoryDump, fileName, {}, &record).code;
     hourglass.Restore();
-    const DumpOutcome outcome = DumpOutcomeFor(result);
-    presenter.ShowMessage(this, outcome.text, outcome.caption,
+    const DumpOutcome outcome =
+        DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), fileName);
+    presenter.ShowMessage(this, QString::fromLocal8Bit(outcome.text), outcome.caption,
                           outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
     ticker.Terminate();
 }
@@ -204,6 +229,23 @@ void TfrmWSRXUtil::PresentSelfTestResult(std::int32_t result) {
     selfTestPresented = true;
 }
 
+void TfrmWSRXUtil::ClearSelfTestResult() {
+    for (QLabel* icon : {ui->Image1, ui->Image2, ui->Image3, ui->Image4, ui->Image5, ui->Image6,
+                         ui->Image7, ui->Image8}) {
+        icon->setPixmap(ui->imgNotDone->pixmap());
+    }
+    for (QLabel* advice :
+         {ui->lblT1Solution, ui->lblT2Solution, ui->lblT3Solution, ui->lblT4Solution,
+          ui->lblT5Solution, ui->lblT6Solution, ui->lblT7Solution, ui->lblT8Solution}) {
+        advice->setVisible(false);
+    }
+    ui->lblSolutionHeading->setVisible(false);
+    ui->LblTest->setText("Click \"Run Self-Test\" ");
+    selfTestResult = 255;
+    selfTestSerial.clear();
+    selfTestPresented = false;
+}
+
 void TfrmWSRXUtil::SetProgressMaximum(int maximum) {
     ui->ProgressBar->setMaximum(maximum);
     progressMaximum = maximum;
@@ -242,7 +284,10 @@ QLabel* TfrmWSRXUtil::Label(InfoLabel label) const {
 }
 
 void TfrmWSRXUtil::SetLabelText(InfoLabel label, const std::string& text) {
-    mailbox.Post([this, label, text] { Label(label)->setText(QString::fromLatin1(text)); });
+    mailbox.Post([this, label, text] {
+        Label(label)->setText(QString::fromLatin1(text));
+        serialRead = serialRead || label == InfoLabel::SerialNo;
+    });
 }
 
 void TfrmWSRXUtil::SetLabelVisible(InfoLabel label, bool visible) {

@@ -2,6 +2,7 @@
 
 #include "communication/Protocols.h"
 #include "operations/InfoLabels.h"
+#include "operations/Operations.h"
 #include "operations/ProgressTarget.h"
 #include "ui/UiMailbox.h"
 
@@ -33,8 +34,10 @@ public:
     explicit TfrmWSRXUtil(Presenter& presenter, QWidget* parent = nullptr);
     ~TfrmWSRXUtil() override;
 
-    // A link result code as a message box: the code, a blank and its message.
-    void ShowLinkError(QWidget* owner, std::int32_t code);
+    // A link result code as a message box: the code, a blank and its message. A
+    // positive system code adds the port and the system's reason under it, with
+    // portOpened telling a failed open from a link lost once open.
+    void ShowLinkError(QWidget* owner, std::int32_t code, bool portOpened = false);
 
     std::int32_t SelfTestResult() const { return selfTestResult; }
     std::int32_t InfoResult() const { return infoResult; }
@@ -57,9 +60,16 @@ public slots:
     void FileSaveExecute();
 
 private:
-    // Runs one operation on a worker and waits for it; returns its result code.
-    std::int32_t RunWorker(std::int32_t mode, const std::string& fileName = {});
+    struct WorkerResult {
+        std::int32_t code = 0;
+        bool portOpened = false; // a positive code came from the open link
+    };
+    // Runs one operation on a worker and waits for it.
+    WorkerResult RunWorker(std::int32_t mode, const std::string& fileName = {},
+                           OperationHooks hooks = {}, DumpRecord* dumpRecord = nullptr);
     void PresentSelfTestResult(std::int32_t result);
+    // Back to the start: no self-test presented, SelfTestResult 255.
+    void ClearSelfTestResult();
     void SetProgressMaximum(int maximum);
     QLabel* Label(InfoLabel label) const;
 
@@ -80,6 +90,10 @@ private:
     std::int32_t selfTestResult = 255;
     std::int32_t infoResult = 0;
     bool selfTestPresented = false;
+    // The serial number label of the logger the presented self-test belongs to.
+    QString selfTestSerial;
+    // Set when the running information read has written the serial number.
+    bool serialRead = false;
 };
 
 // The program's main window.

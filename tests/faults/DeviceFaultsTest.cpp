@@ -162,7 +162,7 @@ TEST_P(DumpIntoFullDisk, StopsAtTheFirstFailedWriteWithOnlyMemoryOnDisk) {
     const std::int32_t result = Dump();
     limit.reset();
     EXPECT_EQ(result, OP_ERR_FILE_WRITE);
-    EXPECT_STREQ(DumpOutcomeFor(result).text, "Communication Error");
+    EXPECT_TRUE(DumpOutcomeFor(result).text.starts_with("Unable to save memory dump\n"));
     // The tmpfs takes whole blocks; the limit cuts the 41st short.
     const std::size_t onDisk = fs::file_size(file);
     EXPECT_EQ(onDisk, onTmpfs ? 64 * 1024 : 40 * Block + 100);
@@ -197,7 +197,7 @@ TEST_F(DeviceFaults, DumpIntoAReadOnlyFolderTouchesNeitherFileNorLogger) {
     EXPECT_EQ(Dump(), OP_ERR_FILE_OPEN);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(logger.Requests().empty());
-    EXPECT_STREQ(DumpOutcomeFor(OP_ERR_FILE_OPEN).text, "Communication Error");
+    EXPECT_TRUE(DumpOutcomeFor(OP_ERR_FILE_OPEN).text.starts_with("Unable to save memory dump\n"));
 }
 
 // Every reply is random bytes of the right length.

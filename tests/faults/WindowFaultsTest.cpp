@@ -174,7 +174,10 @@ private slots:
                 logger->Vanish();
             }
         });
-        QCOMPARE(OnlyError(), QString("Unable to save memory dump"));
+        QCOMPARE(OnlyError(), "Unable to save memory dump\nThe connection to " +
+                                  QString::fromStdString(logger->PortName()).chopped(1) +
+                                  " was lost after 4 of 1056 blocks. " + path +
+                                  " holds the first 1024 bytes.");
         QVERIFY(DumpIsMemory(path, 1024));
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
@@ -197,7 +200,10 @@ private slots:
         const QString path = InFolder("full.hex");
         DumpInto(path);
         QCOMPARE(presenter->messages.size(), std::size_t{1});
-        QCOMPARE(presenter->messages[0].text, QString("Communication Error"));
+        QCOMPARE(presenter->messages[0].text,
+                 "Unable to save memory dump\nCannot write " + path +
+                     ": No space left on device\nThe dump ended after 256 of 1056 blocks. " + path +
+                     " holds the first 65536 bytes.");
         QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
         QVERIFY(DumpIsMemory(path, 64 * 1024));
     }

@@ -2,9 +2,11 @@
 
 #include "OperationFixture.h"
 #include "communication/ResultCodes.h"
+#include "communication/serial/SERIAL.h"
 #include "operations/DumpFile.h"
 #include "operations/Operations.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -137,19 +139,58 @@ TEST_F(Dump, FileHeldByAnotherDumpIsLeftAlone) {
     ASSERT_EQ(Run(), LINK_OK); // closed: the same name can be chosen at once
 }
 
-TEST_F(Dump, PortThatCannotBeOpenedLeavesAnEmptyFile) {
-    const std::int32_t result = Run(MissingPort());
+TEST_F(Dump, PortThatCannotBeOpenedRemovesOnlyTheFileItCreated) {
+    DumpRecord record;
+    const std::int32_t result = DumpMemory(MissingPort(), file, RecordingSleeper(), {}, &record);
     EXPECT_GT(result, 0);
-    ASSERT_TRUE(fs::exists(file));
-    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(record.fileRemoved);
+    EXPECT_FALSE(record.portOpened);
 
-    // An existing file is cut as it is opened, before the port is tried.
+    // An existing file is cut as it is opened, before the port is tried, and stays.
     Fill(file, 4096, 0xAA);
-    EXPECT_EQ(Run(MissingPort()), result);
+    EXPECT_EQ(DumpMemory(MissingPort(), file, RecordingSleeper(), {}, &record), result);
+    EXPECT_FALSE(record.fileRemoved);
+    ASSERT_TRUE(fs::exists(file));
     EXPECT_EQ(fs::file_size(file), 0u);
 
     // Closed on the way out: a second dump can take it at once.
     EXPECT_EQ(DumpFile().Open(file), LINK_OK);
+}
+
+TEST_F(Dump, FirstBlockFailingRemovesTheNewFile) {
+    logger.InjectFault(FaultOn(sim::FaultKind::BadCrc, 'c', sim::EveryRequest));
+    DumpRecord record;
+    EXPECT_EQ(DumpMemory(logger.PortName(), file, RecordingSleeper(), {}, &record), LINK_ERR_CRC);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(record.portOpened);
+    EXPECT_EQ(record.blocks, 0u);
+}
+
+// Each block is reported once written; a stop request ends the dump after the
+// block in progress, with exactly the blocks reported on disk and the port free.
+TEST_F(Dump, ReportsEachBlockAndStopsOnRequest) {
+    std::atomic<bool> stop{false};
+    std::vector<std::uint32_t> reported;
+    OperationHooks hooks;
+    hooks.stop = &stop;
+    hooks.blockWritten = [&](std::uint32_t blocks) {
+        reported.push_back(blocks);
+        // The file already holds the block reported.
+        EXPECT_EQ(fs::file_size(file), blocks * 256u);
+        if (blocks == 7) {
+            stop = true;
+        }
+    };
+    DumpRecord record;
+    EXPECT_EQ(DumpMemory(logger.PortName(), file, RecordingSleeper(), hooks, &record), LINK_OK);
+    EXPECT_EQ(reported, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_TRUE(record.stopped);
+    EXPECT_EQ(record.blocks, 7u);
+    EXPECT_EQ(Contents(file), logger.Memory(0, 7 * 256));
+    EXPECT_EQ(logger.Requests().size(), 7u);
+    CSerial again;
+    EXPECT_EQ(again.Open(logger.PortName().c_str(), 2048, 2048), 0) << "the port was closed";
 }
 
 } // namespace

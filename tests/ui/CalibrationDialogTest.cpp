@@ -238,7 +238,11 @@ private slots:
         CSerial holder;
         QCOMPARE(holder.Open(logger->PortName().c_str(), 2048, 2048), 0);
         Click("butTimeVerification");
-        QCOMPARE(presenter->messages.back().text, QString("%1 Internal Error").arg(EBUSY));
+        QCOMPARE(presenter->messages.back().text,
+                 QString("%1 Internal Error\nCannot open %2: Device or resource busy\nAnother "
+                         "program is using this port. Close it and try again.")
+                     .arg(EBUSY)
+                     .arg(QString::fromStdString(logger->PortName()).chopped(1)));
         QVERIFY(List()->count() == 0);
     }
 

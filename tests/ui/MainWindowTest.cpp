@@ -19,11 +19,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using std::chrono::milliseconds;
@@ -239,15 +241,116 @@ private slots:
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
-    void aHeldPortGivesNoMessageAtAll() {
+    void aHeldPortSaysWhoHoldsIt() {
         CSerial holder;
         QCOMPARE(holder.Open(logger->PortName().c_str(), 2048, 2048), 0);
         Click("BtnTest");
-        QVERIFY(presenter->messages.empty());
+        const QString port = QString::fromStdString(logger->PortName()).chopped(1);
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Cannot open " + port +
+                             ": Device or resource busy\nAnother program is using this port. "
+                             "Close it and try again."});
+        QCOMPARE(presenter->messages[0].caption, QString("Error"));
+        QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
         QVERIFY(window->InfoResult() > 0);
         QVERIFY(!Shown("LblSerialNo"));
-        QCOMPARE(Text("LblModelNo"), QString("Click \"Read Wellscribe Info\""));
         QVERIFY(logger->Requests().empty());
+    }
+
+    void aPortWithoutPermissionGivesTheCure() {
+        if (geteuid() == 0) {
+            QSKIP("the superuser opens any device whatever its permissions");
+        }
+        QCOMPARE(::chmod(logger->SlavePath().c_str(), 0), 0);
+        Click("BtnFirmware");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Cannot open " +
+                             QString::fromStdString(logger->PortName()).chopped(1) +
+                             ": Permission denied\nAdd your account to the dialout group (sudo "
+                             "usermod -aG dialout $USER), then log in again."});
+    }
+
+    void aPortLostOnceOpenIsNotCalledUnopenable() {
+        sim::Fault pulled;
+        pulled.kind = sim::FaultKind::Vanish;
+        logger->InjectFault(pulled);
+        Click("BtnFirmware");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"The connection to " +
+                             QString::fromStdString(logger->PortName()).chopped(1) +
+                             " was lost: Input/output error"});
+        QVERIFY(window->InfoResult() > 0);
+    }
+
+    // Each command opens and closes the port: none may leave it unusable for the next,
+    // which an ordinary user's account (unlike root) would show.
+    void everyCommandReachesTheLoggerAfterTheLast() {
+        logger->SetSelfTest(0, milliseconds(0));
+        Click("BtnFirmware");
+        Click("BtnTest");
+        Click("BtnFirmware");
+        QVERIFY2(presenter->messages.empty(), qPrintable(presenter->Texts().join(" | ")));
+        QCOMPARE(Letters(), QString("cckac"
+                                    "cckacz"
+                                    "cckac"));
+        QCOMPARE(Icons(), QString("vvvvvvvv"));
+    }
+
+    // The self-test shown belongs to the logger whose serial number was read with it.
+    void anotherLoggerOrAFailedReadTakesTheSelfTestAway() {
+        logger->SetSelfTest(2, milliseconds(0));
+        Click("BtnTest");
+        Click("BtnFirmware"); // the same logger again: the results stay
+        QCOMPARE(Icons(), QString("vxvvvvvv"));
+
+        const std::uint8_t otherSerial[] = {0x00, 0x00, 0x07};
+        logger->SetMemory(0x040024, otherSerial);
+        Click("BtnFirmware");
+        QCOMPARE(Text("LblSerialNo"), QString("Serial Number: 7"));
+        QCOMPARE(Icons(), QString("????????"));
+        QCOMPARE(AdviceShown(), QString("00000000"));
+        QVERIFY(!Shown("lblSolutionHeading"));
+        QCOMPARE(Text("LblTest"), QString("Click \"Run Self-Test\" "));
+        QCOMPARE(window->SelfTestResult(), 255);
+        Click("BtnReport");
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Please read Wellscribe information and perform self-test first"});
+        QVERIFY(Reports().isEmpty());
+
+        // Tested again, then a read that cannot open the port.
+        Click("BtnTest");
+        QCOMPARE(Icons(), QString("vxvvvvvv"));
+        CSerial holder;
+        QCOMPARE(holder.Open(logger->PortName().c_str(), 2048, 2048), 0);
+        Click("BtnFirmware");
+        QCOMPARE(Icons(), QString("????????"));
+        QVERIFY(!window->SelfTestPresented());
+    }
+
+    // The captions the boxes and dialogs really carry: nothing appended to them.
+    void captionsAreTheirOwn() {
+        // Qt appends an application display name to every caption that lacks it;
+        // the window must not set one.
+        QCoreApplication::setApplicationName("probe");
+        { TfrmWSRXUtil other(*presenter); }
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QString("probe"));
+        QCoreApplication::setApplicationName(TfrmWSRXUtil::Title);
+
+        QtPresenter real;
+        QString shownTitle;
+        QTimer::singleShot(0, this, [&shownTitle] {
+            QWidget* box = nullptr;
+            QTRY_VERIFY((box = QApplication::activeModalWidget()) != nullptr);
+            shownTitle = box->windowHandle() != nullptr ? box->windowHandle()->title() : QString();
+            box->close();
+        });
+        real.ShowMessage(window.get(), "Memory Dump Saved", "Success", Presenter::Icon::None);
+        QCOMPARE(shownTitle, QString("Success"));
+
+        logger->SetSelfTest(0, milliseconds(0));
+        Click("BtnTest");
+        Click("BtnReport");
+        QCOMPARE(Reports().front()->windowHandle()->title(), QString("Create Report"));
     }
 
     void aCompleteDumpIsTheLoggerMemory() {
@@ -288,7 +391,10 @@ private slots:
         });
         presenter->saveAnswers.push_back(folder->filePath("partial.bin"));
         Click("BtnMemory");
-        QCOMPARE(presenter->Texts(), QStringList{"Communication Error"});
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"Communication Error\n-200 Communication Time Out! Check COM Port\n"
+                             "The dump ended after 4 of 1056 blocks. " +
+                             folder->filePath("partial.bin") + " holds the first 1024 bytes."});
         QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
         QCOMPARE(QFileInfo(folder->filePath("partial.bin")).size(), qint64{1024});
     }

@@ -2,6 +2,8 @@
 
 #include "communication/ResultCodes.h"
 
+#include <cctype>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 TEST(SelfTestView, CountsEveryBitButShowsEightRows) {
@@ -36,15 +38,67 @@ TEST(DumpFileName, HexIsAddedOnlyWithoutAnExtension) {
     EXPECT_EQ(CompleteFileName("/tmp/some.folder/dump", "txt"), "/tmp/some.folder/dump.txt");
 }
 
-TEST(DumpOutcome, MessagesByResult) {
-    EXPECT_STREQ(DumpOutcomeFor(0).text, "Memory Dump Saved");
-    EXPECT_STREQ(DumpOutcomeFor(0).caption, "Success");
-    EXPECT_FALSE(DumpOutcomeFor(0).warning);
-    EXPECT_STREQ(DumpOutcomeFor(LINK_ERR_NO_PORT).text, "Cannot open COM port");
-    for (int code : {-200, -210, -400, -410, -1}) {
-        EXPECT_STREQ(DumpOutcomeFor(code).text, "Communication Error") << code;
-        EXPECT_TRUE(DumpOutcomeFor(code).warning);
+TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
+    const DumpOutcome saved = DumpOutcomeFor(LINK_OK);
+    EXPECT_EQ(saved.text, "Memory Dump Saved");
+    EXPECT_STREQ(saved.caption, "Success");
+    EXPECT_FALSE(saved.warning);
+
+    DumpRecord record;
+    record.blocks = 3;
+    record.portOpened = true;
+    const DumpOutcome lost = DumpOutcomeFor(5, record, "ttyUSB0:", "/d/a.hex");
+    EXPECT_EQ(lost.text, "Unable to save memory dump\nThe connection to ttyUSB0 was lost after 3 "
+                         "of 1056 blocks. /d/a.hex holds the first 768 bytes.");
+    EXPECT_STREQ(lost.caption, "Error");
+    EXPECT_TRUE(lost.warning);
+
+    const DumpOutcome silent = DumpOutcomeFor(LINK_ERR_TIMEOUT, record, "ttyUSB0:", "/d/a.hex");
+    EXPECT_EQ(silent.text,
+              "Communication Error\n-200 Communication Time Out! Check COM Port\nThe "
+              "dump ended after 3 of 1056 blocks. /d/a.hex holds the first 768 bytes.");
+
+    record.stopped = true;
+    const DumpOutcome stopped = DumpOutcomeFor(LINK_OK, record, "ttyUSB0:", "/d/a.hex");
+    EXPECT_EQ(stopped.text, "Memory dump stopped\nThe dump was stopped after 3 of 1056 blocks. "
+                            "/d/a.hex holds the first 768 bytes.");
+    EXPECT_FALSE(stopped.warning);
+
+    DumpRecord none;
+    none.fileRemoved = true;
+    none.fileError = 2;
+    EXPECT_EQ(DumpOutcomeFor(OP_ERR_FILE_OPEN, none, "COM1:", "x.hex").text,
+              "Unable to save memory dump\nCannot write x.hex: " + SystemErrorText(2));
+    EXPECT_EQ(DumpOutcomeFor(2, none, "COM1:", "x.hex").text,
+              "Unable to save memory dump\nCannot open COM1: " + SystemErrorText(2) +
+                  "\nNothing was saved.");
+}
+
+TEST(SystemErrors, PortTextNamesThePortAndTheReason) {
+    EXPECT_EQ(PortDisplayName("ttyUSB0:"), "ttyUSB0");
+    EXPECT_EQ(PortDisplayName("MYPORT"), "MYPORT");
+#ifdef _WIN32
+    // Error 5 is a port held by another program: the system's words, no line end.
+    std::string denied = SystemErrorText(5);
+    for (char& c : denied) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    EXPECT_STREQ(DumpOutcomeFor(2).text, "Unable to save memory dump");
-    EXPECT_STREQ(DumpOutcomeFor(2).caption, "Error");
+    EXPECT_NE(denied.find("denied"), std::string::npos) << denied;
+    EXPECT_NE(denied.back(), '\n');
+    EXPECT_EQ(PortErrorText("COM5:", 5, false), "Cannot open COM5: " + SystemErrorText(5));
+#else
+    EXPECT_EQ(SystemErrorText(EIO), "Input/output error");
+    EXPECT_EQ(PortErrorText("ttyUSB0:", EIO, true),
+              "The connection to ttyUSB0 was lost: Input/output error");
+    EXPECT_EQ(PortErrorText("ttyUSB0:", ENOENT, false),
+              "Cannot open ttyUSB0: No such file or directory");
+#endif
+#ifdef __linux__
+    EXPECT_EQ(PortErrorText("ttyUSB0:", EACCES, false),
+              "Cannot open ttyUSB0: Permission denied\nAdd your account to the dialout group "
+              "(sudo usermod -aG dialout $USER), then log in again.");
+    EXPECT_EQ(PortErrorText("ttyUSB0:", EBUSY, false),
+              "Cannot open ttyUSB0: Device or resource busy\nAnother program is using this port. "
+              "Close it and try again.");
+#endif
 }
