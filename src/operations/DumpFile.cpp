@@ -3,6 +3,8 @@
 #include "communication/ResultCodes.h"
 
 #ifdef _WIN32
+#include "operations/WidePath.h"
+
 #include <windows.h>
 #else
 #include <cerrno>
@@ -26,11 +28,12 @@ std::int32_t DumpFile::Open(const std::string& fileName) {
     created = false;
     systemError = 0;
     // Share mode 0: nobody else may open the file while the dump runs.
-    HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const std::wstring path = WidePath(fileName); // UTF-8 on Windows
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool made = false;
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        file = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         made = file != INVALID_HANDLE_VALUE;
     }
@@ -75,7 +78,7 @@ void DumpFile::Close() {
 std::int32_t DumpFile::Remove() {
     const bool remove = IsOpen() && created;
     Close();
-    if (remove && !DeleteFileA(name.c_str())) {
+    if (remove && !DeleteFileW(WidePath(name).c_str())) {
         return static_cast<std::int32_t>(GetLastError());
     }
     return LINK_OK;
