@@ -69,6 +69,16 @@ int WaitFor(int fd, short events, Clock::time_point deadline, short& revents) {
     }
 }
 
+// The settings of an open port's terminal, for the getters. A failure is left in
+// lastError (NotOpenError for a closed port); a success leaves lastError alone.
+bool ReadSettings(bool open, int fd, termios& settings, std::int32_t& lastError) {
+    if (open && tcgetattr(fd, &settings) == 0) {
+        return true;
+    }
+    lastError = open ? errno : CSerial::NotOpenError;
+    return false;
+}
+
 } // namespace
 
 CSerial::~CSerial() {
@@ -218,8 +228,7 @@ std::int32_t CSerial::SetTimeouts(std::uint32_t readTotalTimeoutConstantMs) {
 
 std::int32_t CSerial::GetBaudRate() {
     termios settings{};
-    if (!IsOpen() || tcgetattr(handle, &settings) != 0) {
-        lastError = IsOpen() ? errno : NotOpenError;
+    if (!ReadSettings(IsOpen(), handle, settings, lastError)) {
         return -1;
     }
     const speed_t code = cfgetospeed(&settings);
@@ -233,8 +242,7 @@ std::int32_t CSerial::GetBaudRate() {
 
 std::uint8_t CSerial::GetByteSize() {
     termios settings{};
-    if (!IsOpen() || tcgetattr(handle, &settings) != 0) {
-        lastError = IsOpen() ? errno : NotOpenError;
+    if (!ReadSettings(IsOpen(), handle, settings, lastError)) {
         return 0xFF;
     }
     switch (settings.c_cflag & CSIZE) {
@@ -251,8 +259,7 @@ std::uint8_t CSerial::GetByteSize() {
 
 std::uint8_t CSerial::GetParity() {
     termios settings{};
-    if (!IsOpen() || tcgetattr(handle, &settings) != 0) {
-        lastError = IsOpen() ? errno : NotOpenError;
+    if (!ReadSettings(IsOpen(), handle, settings, lastError)) {
         return 0xFF;
     }
     if ((settings.c_cflag & PARENB) == 0) {
@@ -263,8 +270,7 @@ std::uint8_t CSerial::GetParity() {
 
 std::uint8_t CSerial::GetStopBits() {
     termios settings{};
-    if (!IsOpen() || tcgetattr(handle, &settings) != 0) {
-        lastError = IsOpen() ? errno : NotOpenError;
+    if (!ReadSettings(IsOpen(), handle, settings, lastError)) {
         return 0xFF;
     }
     return (settings.c_cflag & CSTOPB) != 0 ? 2 : 0;
@@ -272,8 +278,7 @@ std::uint8_t CSerial::GetStopBits() {
 
 std::uint8_t CSerial::GetHandshake() {
     termios settings{};
-    if (!IsOpen() || tcgetattr(handle, &settings) != 0) {
-        lastError = IsOpen() ? errno : NotOpenError;
+    if (!ReadSettings(IsOpen(), handle, settings, lastError)) {
         return 0xFF;
     }
     if ((settings.c_cflag & CRTSCTS) != 0) {

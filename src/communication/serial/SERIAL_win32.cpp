@@ -33,6 +33,13 @@ std::int32_t ReadState(SerialHandle handle, DCB& dcb) {
     return GetCommState(AsHandle(handle), &dcb) ? 0 : SystemError();
 }
 
+// The device control block of an open port, for the getters: lastError becomes 0,
+// NotOpenError for a closed port, or the system error.
+bool ReadOpenState(bool open, SerialHandle handle, DCB& dcb, std::int32_t& lastError) {
+    lastError = open ? ReadState(handle, dcb) : CSerial::NotOpenError;
+    return lastError == 0;
+}
+
 } // namespace
 
 CSerial::~CSerial() {
@@ -179,42 +186,24 @@ std::int32_t CSerial::SetTimeouts(std::uint32_t readTotalTimeoutConstant) {
 }
 
 std::int32_t CSerial::GetBaudRate() {
-    lastError = 0;
-    if (!IsOpen()) {
-        NotOpen();
-        return -1;
-    }
     DCB dcb;
-    if (const std::int32_t error = ReadState(handle, dcb)) {
-        Fail(error);
+    if (!ReadOpenState(IsOpen(), handle, dcb, lastError)) {
         return -1;
     }
     return static_cast<std::int32_t>(dcb.BaudRate);
 }
 
 std::uint8_t CSerial::GetByteSize() {
-    lastError = 0;
-    if (!IsOpen()) {
-        NotOpen();
-        return 0xFF;
-    }
     DCB dcb;
-    if (const std::int32_t error = ReadState(handle, dcb)) {
-        Fail(error);
+    if (!ReadOpenState(IsOpen(), handle, dcb, lastError)) {
         return 0xFF;
     }
     return dcb.ByteSize;
 }
 
 std::uint8_t CSerial::GetParity() {
-    lastError = 0;
-    if (!IsOpen()) {
-        NotOpen();
-        return 0xFF;
-    }
     DCB dcb;
-    if (const std::int32_t error = ReadState(handle, dcb)) {
-        Fail(error);
+    if (!ReadOpenState(IsOpen(), handle, dcb, lastError)) {
         return 0xFF;
     }
     // A parity code without fParity set is not in effect.
@@ -222,28 +211,16 @@ std::uint8_t CSerial::GetParity() {
 }
 
 std::uint8_t CSerial::GetStopBits() {
-    lastError = 0;
-    if (!IsOpen()) {
-        NotOpen();
-        return 0xFF;
-    }
     DCB dcb;
-    if (const std::int32_t error = ReadState(handle, dcb)) {
-        Fail(error);
+    if (!ReadOpenState(IsOpen(), handle, dcb, lastError)) {
         return 0xFF;
     }
     return dcb.StopBits;
 }
 
 std::uint8_t CSerial::GetHandshake() {
-    lastError = 0;
-    if (!IsOpen()) {
-        NotOpen();
-        return 0xFF;
-    }
     DCB dcb;
-    if (const std::int32_t error = ReadState(handle, dcb)) {
-        Fail(error);
+    if (!ReadOpenState(IsOpen(), handle, dcb, lastError)) {
         return 0xFF;
     }
     // DTR handshake alone (as HandshakeNone leaves it) is not hardware flow control.
