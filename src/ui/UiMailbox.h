@@ -5,18 +5,14 @@
 #include <mutex>
 #include <vector>
 
-class QSocketNotifier;
-class QTimer;
-
 // Carries work from the worker and ticker threads to the window's thread. Other
 // threads post actions; the window's thread runs them, in order, from its event
 // loop. The actions pass through a mutex of ours rather than through Qt's event
 // queue, so the hand-off is plain to see for the thread sanitizer, and no Qt
-// object is touched from another thread.
+// object is touched from another thread; Qt's queue only carries the wake-up.
 class UiMailbox : public QObject {
 public:
-    UiMailbox();
-    ~UiMailbox() override;
+    UiMailbox() = default;
     UiMailbox(const UiMailbox&) = delete;
     UiMailbox& operator=(const UiMailbox&) = delete;
 
@@ -28,11 +24,4 @@ public:
 private:
     std::mutex mutex;
     std::vector<std::function<void()>> actions;
-#ifdef _WIN32
-    QTimer* poll = nullptr;
-#else
-    int wakeRead = -1;
-    int wakeWrite = -1;
-    QSocketNotifier* notifier = nullptr;
-#endif
 };
