@@ -5,6 +5,8 @@
 #include "communication/serial/SERIAL.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 // The link of one operation or one button press: a port and a protocol of its
@@ -14,6 +16,9 @@ class LinkSession {
 public:
     // Driver queue sizes, each way; the largest frame is 500 bytes.
     static constexpr std::uint32_t QueueSize = 2048;
+    // Makes the port of each new link: a plain CSerial unless a test watches the
+    // link through a port of its own. Change it only while no link exists.
+    static inline std::function<std::unique_ptr<CSerial>()> portFactory;
 
     explicit LinkSession(const Protocols::Sleeper& sleeper) { protocol.SetSleeper(sleeper); }
     ~LinkSession() { port.Close(); }
@@ -32,6 +37,10 @@ public:
     // The pause between the end of one transaction and the next command.
     void Pause() const { protocol.Pause(CommandPause); }
 
-    CSerial port;
+private:
+    std::unique_ptr<CSerial> ownedPort{portFactory ? portFactory() : std::make_unique<CSerial>()};
+
+public:
+    CSerial& port{*ownedPort};
     WSRX_Protocol protocol{WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize};
 };
