@@ -18,12 +18,27 @@ std::string Reason(int error) {
     return std::generic_category().message(error);
 }
 
+// The path as UTF-8 text for the messages (on Windows the path is UTF-16 inside).
+std::string PathText(const std::filesystem::path& file) {
+    const std::u8string text = file.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string CannotRead(const std::filesystem::path& file, const std::string& reason) {
-    return "Cannot read " + file.string() + ": " + reason;
+    return "Cannot read " + PathText(file) + ": " + reason;
 }
 
 std::string CannotSave(const std::filesystem::path& file, const std::string& reason) {
-    return "Cannot save " + file.string() + ": " + reason;
+    return "Cannot save " + PathText(file) + ": " + reason;
+}
+
+// Opens by the path's own characters: UTF-16 on Windows, not the ANSI code page.
+std::FILE* Open(const std::filesystem::path& file, bool write) {
+#ifdef _WIN32
+    return _wfopen(file.c_str(), write ? L"wb" : L"rb");
+#else
+    return std::fopen(file.c_str(), write ? "wb" : "rb");
+#endif
 }
 
 // Pushes the file's data to the disk before it takes the log's name.
@@ -88,7 +103,7 @@ CalibrationLog::LoadResult CalibrationLog::Load() {
     if (!FileExists()) {
         return {LoadStatus::Missing, {}};
     }
-    std::FILE* stream = std::fopen(file.string().c_str(), "rb");
+    std::FILE* stream = Open(file, false);
     if (stream == nullptr) {
         return {LoadStatus::Failed, CannotRead(file, Reason(errno))};
     }
@@ -130,7 +145,7 @@ void CalibrationLog::Replace(std::size_t index, std::string line) {
 CalibrationLog::SaveError CalibrationLog::Save() const {
     std::filesystem::path fresh = file;
     fresh += ".new";
-    std::FILE* stream = std::fopen(fresh.string().c_str(), "wb");
+    std::FILE* stream = Open(fresh, true);
     if (stream == nullptr) {
         return CannotSave(file, Reason(errno));
     }

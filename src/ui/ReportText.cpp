@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string_view>
 #ifdef _WIN32
+#include "operations/WidePath.h"
+
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -66,30 +68,62 @@ std::string ReportFileText(const ReportContact& contact, const std::string& body
 }
 
 #ifdef _WIN32
+std::string SystemCodePageText(const std::string& utf8) {
+    const UINT codePage = GetACP();
+    if (codePage == CP_UTF8 || utf8.empty()) {
+        return utf8;
+    }
+    const std::wstring wide = WidePath(utf8);
+    const int size = static_cast<int>(wide.size());
+    // No best fit: a character the code page cannot hold becomes '?', not a look-alike.
+    const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size,
+                                           nullptr, 0, "?", nullptr);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), length, "?",
+                        nullptr);
+    return text;
+}
+
 int WriteReportFile(const std::string& path, const std::string& bytes) {
-    const std::string temporary = path + ".part-" + std::to_string(GetCurrentProcessId());
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return errno;
+    const std::wstring target = WidePath(path);
+    const std::wstring temporary = target + L".part-" + std::to_wstring(GetCurrentProcessId());
+    // A new file or none: never into a file that someone else left under that name.
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return static_cast<int>(GetLastError());
     }
+    const std::string text = SystemCodePageText(bytes);
     int error = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
-        std::fflush(file) != 0) {
-        error = errno != 0 ? errno : EIO;
+    std::string_view rest = text;
+    while (error == 0 && !rest.empty()) {
+        DWORD written = 0;
+        if (!WriteFile(file, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
+            written == 0) {
+            error = static_cast<int>(GetLastError());
+        }
+        rest.remove_prefix(written);
     }
-    if (std::fclose(file) != 0 && error == 0) {
-        error = errno != 0 ? errno : EIO;
+    if (error == 0 && !FlushFileBuffers(file)) {
+        error = static_cast<int>(GetLastError());
     }
-    if (error == 0 && !MoveFileExA(temporary.c_str(), path.c_str(),
+    if (!CloseHandle(file) && error == 0) {
+        error = static_cast<int>(GetLastError());
+    }
+    if (error == 0 && !MoveFileExW(temporary.c_str(), target.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = static_cast<int>(GetLastError());
     }
     if (error != 0) {
-        std::remove(temporary.c_str());
+        DeleteFileW(temporary.c_str());
     }
     return error;
 }
 #else
+std::string SystemCodePageText(const std::string& utf8) {
+    return utf8;
+}
+
 int WriteReportFile(const std::string& path, const std::string& bytes) {
     const std::string temporary = path + ".part-" + std::to_string(getpid());
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

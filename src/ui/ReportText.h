@@ -32,7 +32,14 @@ const char* ContactProblemMessage(ContactProblem problem);
 // line end after the last line.
 std::string ReportFileText(const ReportContact& contact, const std::string& body);
 
-// Writes the report whole or not at all: the bytes go to a new file beside the
-// target, which then replaces it, so a full disk or a failed write never leaves a
-// partial report under the chosen name. Returns 0 or the system's error code.
+// The report's text (UTF-8, as the windows hold it) in the system's single-byte
+// code page: on Windows the ANSI code page, where a character it cannot hold
+// becomes '?'; elsewhere the UTF-8 unchanged.
+std::string SystemCodePageText(const std::string& utf8);
+
+// Writes the report whole or not at all: the text, in the system's code page, goes
+// to a file created new beside the target, which then replaces it, so a full disk
+// or a failed write never leaves a partial report under the chosen name. The path
+// is UTF-8 on Windows. Returns 0 or the system's error code (GetLastError's on
+// Windows, errno's elsewhere).
 int WriteReportFile(const std::string& path, const std::string& bytes);

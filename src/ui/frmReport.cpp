@@ -4,6 +4,7 @@
 #include "ui/Application.h"
 #include "ui/MainWindowText.h"
 #include "ui/Presenter.h"
+#include "ui/ProgramFolders.h"
 #include "ui/ReportText.h"
 #include "ui/TestIcons.h"
 #include "ui_frmReport.h"
@@ -47,6 +48,7 @@ void TfrmReport::FileSaveExecute() {
     request.filter = "Text file (*.txt);;All files (*.*)";
     request.defaultSuffix = "txt";
     request.confirmOverwrite = true;
+    request.initialFolder = ReportDialogFolder();
     const std::optional<QString> chosen = presenter.GetSaveFileName(this, request);
     if (!chosen) {
         return;
@@ -61,12 +63,12 @@ void TfrmReport::FileSaveExecute() {
     contact.phone = ui->EdtPhoneNo->text().toStdString();
     contact.fax = ui->EdtFaxNo->text().toStdString();
     contact.email = ui->EdtEmail->text().toStdString();
-    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "txt");
+    const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "txt");
     if (const int error = WriteReportFile(fileName, ReportFileText(contact, reportBody));
         error != 0) {
         presenter.ShowMessage(this,
                               QString("The report could not be saved as %1: %2")
-                                  .arg(QFile::decodeName(fileName.c_str()),
+                                  .arg(FileNameText(fileName),
                                        QString::fromLocal8Bit(SystemErrorText(error))),
                               "Error", Presenter::Icon::Warning);
         return;

@@ -3,6 +3,7 @@
 #include "ui/Application.h"
 #include "ui/CalibrationSequences.h"
 #include "ui/Presenter.h"
+#include "ui/ProgramFolders.h"
 #include "ui/frmWSRXUtilUI.h"
 #include "ui_frmTimeCalUI.h"
 
@@ -15,7 +16,7 @@ TfrmTimeCal* frmTimeCal = nullptr;
 namespace {
 
 std::filesystem::path ProgramFolder() {
-    return std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());
+    return FilePath(CalibrationLogFolder());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "ui/InputHold.h"
 #include "ui/MainWindowText.h"
 #include "ui/Presenter.h"
+#include "ui/ProgramFolders.h"
 #include "ui/ReportText.h"
 #include "ui/TestIcons.h"
 #include "ui/frmReport.h"
@@ -170,14 +171,14 @@ void TfrmWSRXUtil::FileSaveExecute() {
     request.defaultSuffix = "hex";
     request.initialName = QString::fromLatin1(
         DefaultDumpName(LabelBytes(ui->LblModelNo), LabelBytes(ui->LblSerialNo)));
-    request.initialFolder = QApplication::applicationDirPath();
+    request.initialFolder = DumpDialogFolder();
     request.confirmOverwrite = false;
     const std::optional<QString> chosen = presenter.GetSaveFileName(this, request);
     if (!chosen) {
         return;
     }
     Hourglass hourglass;
-    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "hex");
+    const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "hex");
     SetProgressMaximum(DumpBarMaximum);
     TimerThread ticker(DumpTickMs, *this);
     DumpRecord record;
