@@ -1,0 +1,133 @@
+// The windows on Windows (under Wine in CI), with no logger: layout, the report file
+// and the calibration log in a folder whose name the ANSI code page may not hold.
+
+#include "operations/DumpFile.h"
+#include "support/RecordingPresenter.h"
+#include "ui/Application.h"
+#include "ui/ProgramFolders.h"
+#include "ui/ReportText.h"
+#include "ui/frmTimeCalUI.h"
+#include "ui/frmWSRXUtilUI.h"
+
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <windows.h>
+
+class WindowsWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> root;
+    QString folder; // "...\Müller Ü\Logger"
+
+    static QByteArray Bytes(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private slots:
+    void init() {
+        root = std::make_unique<QTemporaryDir>();
+        folder = root->filePath(QString::fromUtf8("M\u00fcller \u00dc/Logger"));
+        QVERIFY(QDir().mkpath(folder));
+    }
+
+    void theMainWindowAsLaidOut() {
+        RecordingPresenter presenter;
+        TfrmWSRXUtil window(presenter);
+        QCOMPARE(window.windowTitle(), QString("Corvane Wellscribe Onyx Diagnostics Utility"));
+        QCOMPARE(window.size(), QSize(513, 638));
+        QCOMPARE(window.findChild<QPushButton*>("BtnTest")->text(), QString("Run Self-&Test"));
+        QWidget* next = window.findChild<QPushButton*>("BtnFirmware");
+        QStringList order;
+        while (order.size() < 6) {
+            if ((next->focusPolicy() & Qt::TabFocus) != 0) {
+                order << next->objectName();
+            }
+            next = next->nextInFocusChain();
+        }
+        QCOMPARE(order, (QStringList{"BtnFirmware", "BtnTest", "BtnMemory", "CmbComPort",
+                                     "BtnReport", "butExtTimeCal"}));
+    }
+
+    // Text in the ANSI code page, '?' for what it cannot hold; created new, beside the
+    // target, in a folder the code page need not be able to name.
+    void theReportFileIsInTheAnsiCodePage() {
+        if (GetACP() != 1252) {
+            QSKIP("written for the Western European code page");
+        }
+        const QString target = folder + "/r\u00e9port \u0141\u00f3d\u017a.txt";
+        const std::string text = "Name=J\u00fcrgen \u0141ukasz\nTest8 Passed";
+        QCOMPARE(WriteReportFile(FileNameBytes(target), text), 0);
+        QCOMPARE(Bytes(target), QByteArray("Name=J\xfcrgen ?ukasz\nTest8 Passed"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1); // no temporary left
+    }
+
+    void aReportIsNeverWrittenIntoAFileLeftUnderItsTemporaryName() {
+        const QString target = folder + "/report.txt";
+        const QString left = target + ".part-" + QString::number(GetCurrentProcessId());
+        QFile stale(left);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("someone else's");
+        stale.close();
+        QCOMPARE(WriteReportFile(FileNameBytes(target), "Name=Ann"), int{ERROR_FILE_EXISTS});
+        QCOMPARE(Bytes(left), QByteArray("someone else's"));
+        QVERIFY(!QFile::exists(target));
+    }
+
+    void aDumpFileOpensInTheFolder() {
+        const QString name = folder + "/Model_\u00d8.hex";
+        DumpFile dump;
+        QCOMPARE(dump.Open(FileNameBytes(name)), 0);
+        const std::uint8_t bytes[] = {1, 2, 3};
+        QCOMPARE(dump.Write(bytes), 0);
+        dump.Close();
+        QCOMPARE(Bytes(name), QByteArray("\x01\x02\x03"));
+    }
+
+    // The calibration dialog loads, shows and tidies the log kept in that folder.
+    void theCalibrationLogInTheFolder() {
+        QFile log(folder + "/LogTime.csv");
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("1234567,11/17/06 14:03:22\r\n"
+                  "7654321,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, 2 s/day\r\n");
+        log.close();
+        RecordingPresenter presenter;
+        TfrmWSRXUtil window(presenter);
+        auto* dialog = new TfrmTimeCal(window, presenter, FilePath(folder));
+        dialog->show();
+        auto* list = dialog->findChild<QListWidget*>("chklstLogger");
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(1)->checkState(), Qt::Checked);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("butRmCompleted"), Qt::LeftButton);
+        QVERIFY2(presenter.messages.empty(), qPrintable(presenter.Texts().join('\n')));
+        QCOMPARE(Bytes(folder + "/LogTime.csv"), QByteArray("1234567,11/17/06 14:03:22\r\n"));
+    }
+
+    void aWritableProgramFolderKeepsTheLogAndTheDialogs() {
+        QCOMPARE(CalibrationLogFolder(folder), folder);
+        QCOMPARE(DumpDialogFolder(folder), folder);
+        QVERIFY(ReportDialogFolder(folder).isEmpty());
+        // A folder nobody can create files in, such as one that does not exist.
+        const QString missing = folder + "/missing";
+        QVERIFY(CalibrationLogFolder(missing) != missing);
+        QVERIFY(FolderIsWritable(CalibrationLogFolder(missing)));
+        QCOMPARE(DumpDialogFolder(missing),
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    ApplyProgramFont();
+    WindowsWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowsWindowTest.moc"
