@@ -1,11 +1,11 @@
 #include "ui/frmReport.h"
 
 #include "communication/ResultCodes.h"
+#include "report/ReportText.h"
 #include "ui/Application.h"
 #include "ui/MainWindowText.h"
 #include "ui/Presenter.h"
 #include "ui/ProgramFolders.h"
-#include "ui/ReportText.h"
 #include "ui/TestIcons.h"
 #include "ui_frmReport.h"
 

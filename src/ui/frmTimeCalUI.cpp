@@ -1,7 +1,7 @@
 #include "ui/frmTimeCalUI.h"
 
+#include "calibration/CalibrationSequences.h"
 #include "ui/Application.h"
-#include "ui/CalibrationSequences.h"
 #include "ui/Presenter.h"
 #include "ui/ProgramFolders.h"
 #include "ui/frmWSRXUtilUI.h"
@@ -76,11 +76,10 @@ void TfrmTimeCal::RefreshList() {
     }
 }
 
-void TfrmTimeCal::RunSequence(Sequence sequence) {
+void TfrmTimeCal::RunSequence(const Sequence& sequence) {
     // The sequence holds the window's thread for a few seconds at most.
     Hourglass hourglass;
-    const CalibrationOutcome outcome =
-        sequence(mainWindow.PortName().toLocal8Bit().toStdString(), log, *clock, formats, sleeper);
+    const CalibrationOutcome outcome = sequence(mainWindow.PortName().toLocal8Bit().toStdString());
     hourglass.Restore();
     if (outcome.logChange != LogChange::None) {
         RefreshList();
@@ -113,15 +112,21 @@ void TfrmTimeCal::ShowGeneralError(const std::string& text) {
 }
 
 void TfrmTimeCal::butADDClick() {
-    RunSequence(&StartCalibration);
+    RunSequence([this](const std::string& portName) {
+        return StartCalibration(portName, log, *clock, sleeper);
+    });
 }
 
 void TfrmTimeCal::butStopTimeCalClick() {
-    RunSequence(&StopCalibration);
+    RunSequence([this](const std::string& portName) {
+        return StopCalibration(portName, log, *clock, formats, sleeper);
+    });
 }
 
 void TfrmTimeCal::butTimeVerificationClick() {
-    RunSequence(&VerifyTime);
+    RunSequence([this](const std::string& portName) {
+        return VerifyTime(portName, *clock, formats, sleeper);
+    });
 }
 
 void TfrmTimeCal::butRmCompletedClick() {

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "calibration/CalibrationLog.h"
+#include "calibration/DateTimeValue.h"
 #include "communication/Protocols.h"
-#include "ui/CalibrationLog.h"
-#include "ui/DateTimeValue.h"
 
 #include <QDialog>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 class Presenter;
@@ -51,9 +52,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    using Sequence = CalibrationOutcome (*)(const std::string&, CalibrationLog&, PcClock&,
-                                            DateTimeFormats&, const Protocols::Sleeper&);
-    void RunSequence(Sequence sequence);
+    // One button's logger sequence, run on the port selected in the main window.
+    using Sequence = std::function<CalibrationOutcome(const std::string& portName)>;
+    void RunSequence(const Sequence& sequence);
     void Present(const CalibrationOutcome& outcome);
     void ShowGeneralError(const std::string& text);
     void RefreshList();

@@ -4,9 +4,9 @@
 
 #include "FaultSandbox.h"
 #include "SimulatedLogger.h"
+#include "calibration/CalibrationSequences.h"
 #include "communication/ResultCodes.h"
 #include "support/TestLogger.h"
-#include "ui/CalibrationSequences.h"
 
 #include <atomic>
 #include <chrono>
@@ -59,15 +59,11 @@ protected:
         ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
     }
 
-    CalibrationOutcome Start() {
-        return StartCalibration(logger.PortName(), log, clock, formats, NoPause);
-    }
+    CalibrationOutcome Start() { return StartCalibration(logger.PortName(), log, clock, NoPause); }
     CalibrationOutcome Stop() {
         return StopCalibration(logger.PortName(), log, clock, formats, NoPause);
     }
-    CalibrationOutcome Verify() {
-        return VerifyTime(logger.PortName(), log, clock, formats, NoPause);
-    }
+    CalibrationOutcome Verify() { return VerifyTime(logger.PortName(), clock, formats, NoPause); }
 
     // Twenty hours on, the logger's clock 10 seconds ahead of the PC's.
     void TwentyHoursLater() {

@@ -4,8 +4,8 @@
 // read back, and the error names the file and the reason.
 
 #include "FaultSandbox.h"
-#include "ui/CalibrationLog.h"
-#include "ui/ReportText.h"
+#include "calibration/CalibrationLog.h"
+#include "report/ReportText.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

@@ -4,11 +4,11 @@
 
 #include "FaultSandbox.h"
 #include "SimulatedLogger.h"
+#include "calibration/CalibrationLog.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestLogger.h"
 #include "support/WindowSupport.h"
 #include "ui/Application.h"
-#include "ui/CalibrationLog.h"
 #include "ui/frmReport.h"
 #include "ui/frmTimeCalUI.h"
 #include "ui/frmWSRXUtilUI.h"

@@ -2,7 +2,7 @@
 // and the log loaded from a real file, looked up, saved, loaded again and pruned.
 
 #include "FuzzCheck.h"
-#include "ui/CalibrationLog.h"
+#include "calibration/CalibrationLog.h"
 
 #include <cstdint>
 #include <cstdio>

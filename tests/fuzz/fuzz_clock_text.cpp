@@ -3,8 +3,8 @@
 // log's "mm/dd/yy" and the clock's "dd/mm/yyyy" day orders.
 
 #include "FuzzCheck.h"
+#include "calibration/DateTimeValue.h"
 #include "communication/Encodings.h"
-#include "ui/DateTimeValue.h"
 
 #include <cstdint>
 #include <string>

@@ -3,9 +3,9 @@
 // temperature cut of the clock calibration.
 
 #include "FuzzCheck.h"
+#include "calibration/ClockCalibration.h"
 #include "communication/Encodings.h"
 #include "operations/Operations.h"
-#include "ui/ClockCalibration.h"
 
 #include <clocale>
 #include <cmath>

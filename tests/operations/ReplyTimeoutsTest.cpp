@@ -2,11 +2,11 @@
 // operations and the calibration sequences against the simulated logger.
 
 #include "OperationFixture.h"
+#include "calibration/CalibrationSequences.h"
 #include "communication/ResultCodes.h"
 #include "operations/Operations.h"
 #include "support/FakePcClock.h"
 #include "support/RecordingPort.h"
-#include "ui/CalibrationSequences.h"
 
 #include <atomic>
 #include <filesystem>
@@ -51,7 +51,7 @@ TEST_F(ReplyTimeouts, CalibrationRewritesTheBlockUnderLongerWaits) {
     clock.now = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
     DateTimeFormats formats;
 
-    ASSERT_EQ(StartCalibration(logger.PortName(), log, clock, formats, RecordingSleeper()).kind,
+    ASSERT_EQ(StartCalibration(logger.PortName(), log, clock, RecordingSleeper()).kind,
               CalibrationOutcome::Kind::None);
     EXPECT_EQ(links.Steps(), "y300 c300 c300 i900 d600 f600 y600");
 
@@ -63,7 +63,7 @@ TEST_F(ReplyTimeouts, CalibrationRewritesTheBlockUnderLongerWaits) {
     ASSERT_EQ(stopped.logChange, LogChange::Replaced);
     EXPECT_EQ(links.Steps(), "y300 c300 e300 a300 c300 i900 d600 f600 y600");
 
-    VerifyTime(logger.PortName(), log, clock, formats, RecordingSleeper());
+    VerifyTime(logger.PortName(), clock, formats, RecordingSleeper());
     EXPECT_EQ(links.Steps(), "e300 e300 e300");
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/DateTimeValue.h"
+#include "calibration/DateTimeValue.h"
 
 // A PC clock that reads what the test set.
 class FakePcClock final : public PcClock {

@@ -3,7 +3,7 @@
 
 #include "communication/ResultCodes.h"
 #include "operations/DumpFile.h"
-#include "ui/ReportText.h"
+#include "report/ReportText.h"
 
 #include <array>
 #include <cerrno>

@@ -2,10 +2,10 @@
 // and the calibration log in a folder whose name the ANSI code page may not hold.
 
 #include "operations/DumpFile.h"
+#include "report/ReportText.h"
 #include "support/RecordingPresenter.h"
 #include "ui/Application.h"
 #include "ui/ProgramFolders.h"
-#include "ui/ReportText.h"
 #include "ui/frmTimeCalUI.h"
 #include "ui/frmWSRXUtilUI.h"
 

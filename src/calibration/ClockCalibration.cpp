@@ -1,4 +1,4 @@
-#include "ui/ClockCalibration.h"
+#include "calibration/ClockCalibration.h"
 
 #include "communication/Encodings.h"
 

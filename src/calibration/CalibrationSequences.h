@@ -1,8 +1,8 @@
 #pragma once
 
+#include "calibration/CalibrationLog.h"
+#include "calibration/DateTimeValue.h"
 #include "communication/Protocols.h"
-#include "ui/CalibrationLog.h"
-#include "ui/DateTimeValue.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,11 +57,9 @@ struct CalibrationOutcome {
 
 // "Start Time Calibration": correction 0 and the clock coefficients into the
 // parameter block, the logger's clock set to the PC clock, and the started
-// record "serial,mm/dd/yy hh:nn:ss" appended to the log and saved. formats is
-// not used; it is there so the three sequences are called alike.
+// record "serial,mm/dd/yy hh:nn:ss" appended to the log and saved.
 CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog& log,
-                                    PcClock& clock, DateTimeFormats& formats,
-                                    const Protocols::Sleeper& sleeper = {});
+                                    PcClock& clock, const Protocols::Sleeper& sleeper = {});
 
 // "Stop Time Calibration", at least 20 hours after the start: the drift is
 // measured, corrected by the temperature model, written into the parameter
@@ -74,10 +72,10 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
 
 // "Time Verification": three readings of the logger's clock against the PC
 // clock, the mean offset in whole seconds (positive: the logger is ahead).
-// Neither the logger nor the log is changed; log is not used. Leaves formats at
-// "dd/mm/yyyy" "hh:nn:ss" once it has read a clock.
-CalibrationOutcome VerifyTime(const std::string& portName, CalibrationLog& log, PcClock& clock,
-                              DateTimeFormats& formats, const Protocols::Sleeper& sleeper = {});
+// Neither the logger nor the log is changed. Leaves formats at "dd/mm/yyyy"
+// "hh:nn:ss" once it has read a clock.
+CalibrationOutcome VerifyTime(const std::string& portName, PcClock& clock, DateTimeFormats& formats,
+                              const Protocols::Sleeper& sleeper = {});
 
 // The verification message for an offset in seconds.
 std::string VerificationMessage(std::int32_t offsetSeconds);

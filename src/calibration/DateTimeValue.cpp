@@ -1,4 +1,4 @@
-#include "ui/DateTimeValue.h"
+#include "calibration/DateTimeValue.h"
 
 #include <array>
 #include <chrono>

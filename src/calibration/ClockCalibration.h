@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/DateTimeValue.h"
+#include "calibration/DateTimeValue.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The clock arithmetic: drift, temperature correction, the parameter block
 // bytes and the verification offset, on the logger's worked figures.
 
-#include "ui/ClockCalibration.h"
+#include "calibration/ClockCalibration.h"
 
 #include <array>
 #include <bit>

@@ -1,7 +1,7 @@
 // Start, stop and verification against the simulated logger, with a PC clock
 // the tests set and pauses that take no time.
 
-#include "ui/CalibrationSequences.h"
+#include "calibration/CalibrationSequences.h"
 
 #include "SimulatedLogger.h"
 #include "communication/Commands.h"
@@ -74,7 +74,7 @@ protected:
 
     CalibrationOutcome Start() {
         logger.ClearRequests();
-        return StartCalibration(logger.PortName(), log, clock, formats, Sleeper());
+        return StartCalibration(logger.PortName(), log, clock, Sleeper());
     }
     CalibrationOutcome Stop() {
         logger.ClearRequests();
@@ -82,7 +82,7 @@ protected:
     }
     CalibrationOutcome Verify() {
         logger.ClearRequests();
-        return VerifyTime(logger.PortName(), log, clock, formats, Sleeper());
+        return VerifyTime(logger.PortName(), clock, formats, Sleeper());
     }
 
     // Sets the logger's clock so that it reads `target` for the next few hundred ms.
@@ -292,7 +292,7 @@ TEST_F(Started, LogThatCannotBeSavedIsReportedAfterTheLoggerIsDone) {
 
 TEST_F(Started, PortThatCannotBeOpened) {
     const auto outcome =
-        StartCalibration("NoPort" + std::to_string(getpid()) + ":", log, clock, formats, Sleeper());
+        StartCalibration("NoPort" + std::to_string(getpid()) + ":", log, clock, Sleeper());
     EXPECT_EQ(outcome.kind, Kind::LinkError);
     EXPECT_GT(outcome.linkCode, 0);
 }
@@ -502,7 +502,7 @@ TEST_F(Calibration, VerificationFailures) {
     EXPECT_EQ(Letters(), "e");
 
     const auto missing =
-        VerifyTime("NoPort" + std::to_string(getpid()) + ":", log, clock, formats, Sleeper());
+        VerifyTime("NoPort" + std::to_string(getpid()) + ":", clock, formats, Sleeper());
     EXPECT_EQ(missing.kind, Kind::LinkError);
     EXPECT_GT(missing.linkCode, 0);
 }

@@ -1,11 +1,11 @@
-#include "ui/CalibrationSequences.h"
+#include "calibration/CalibrationSequences.h"
 
+#include "calibration/ClockCalibration.h"
 #include "communication/Commands.h"
 #include "communication/Encodings.h"
 #include "communication/LinkSession.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
-#include "ui/ClockCalibration.h"
 
 #include <array>
 #include <cstdio>
@@ -154,8 +154,7 @@ std::string VerificationMessage(std::int32_t offsetSeconds) {
 }
 
 CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog& log,
-                                    PcClock& clock, DateTimeFormats& /*formats*/,
-                                    const Protocols::Sleeper& sleeper) {
+                                    PcClock& clock, const Protocols::Sleeper& sleeper) {
     CalibrationLink link(sleeper);
     std::uint32_t serialNumber = 0;
     std::int32_t result = link.Begin(portName, serialNumber);
@@ -278,8 +277,8 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
                  LogChange::Replaced, *index);
 }
 
-CalibrationOutcome VerifyTime(const std::string& portName, CalibrationLog& /*log*/, PcClock& clock,
-                              DateTimeFormats& formats, const Protocols::Sleeper& sleeper) {
+CalibrationOutcome VerifyTime(const std::string& portName, PcClock& clock, DateTimeFormats& formats,
+                              const Protocols::Sleeper& sleeper) {
     CalibrationLink link(sleeper);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {

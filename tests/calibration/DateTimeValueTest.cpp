@@ -1,7 +1,7 @@
 // Day-count date-time values: calendar conversion, the fixed-separator formats,
 // and reading date texts back in either field order.
 
-#include "ui/DateTimeValue.h"
+#include "calibration/DateTimeValue.h"
 
 #include <gtest/gtest.h>
 

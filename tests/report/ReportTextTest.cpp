@@ -1,4 +1,4 @@
-#include "ui/ReportText.h"
+#include "report/ReportText.h"
 
 #include <filesystem>
 #include <fstream>

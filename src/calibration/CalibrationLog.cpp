@@ -1,4 +1,4 @@
-#include "ui/CalibrationLog.h"
+#include "calibration/CalibrationLog.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The calibration log file: line splitting, line states, lookup by serial
 // number, and saves that never lose the previous log.
 
-#include "ui/CalibrationLog.h"
+#include "calibration/CalibrationLog.h"
 
 #include <csignal>
 #include <filesystem>
