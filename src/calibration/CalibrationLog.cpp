@@ -88,6 +88,27 @@ std::vector<std::string> SplitLogText(std::string_view text) {
     return lines;
 }
 
+std::string StartedRecord(std::uint32_t serialNumber, DateTimeValue start) {
+    return std::to_string(serialNumber) + "," + FormatDateTime(LogDateTimeFormat, start);
+}
+
+std::string CompletedRecord(std::string_view startedRecord, DateTimeValue loggerTime,
+                            std::string_view temperatureText, std::int32_t secondsPerDay) {
+    std::string record(startedRecord);
+    record += "," + FormatDateTime(LogDateTimeFormat, loggerTime);
+    record += ",";
+    record += temperatureText;
+    record += ", " + std::to_string(secondsPerDay) + " s/day";
+    return record;
+}
+
+std::string_view StartTimeText(std::string_view line) {
+    constexpr std::size_t StartTextLength = 19;
+    const std::size_t comma = line.find(',');
+    return comma == std::string_view::npos ? std::string_view{}
+                                           : line.substr(comma + 1, StartTextLength);
+}
+
 std::filesystem::path CalibrationLog::PathIn(const std::filesystem::path& executableDirectory) {
     return executableDirectory / FileName;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calibration/DateTimeValue.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -71,3 +73,13 @@ private:
 
 // The log's text split into lines as Load does, for a text already in memory.
 std::vector<std::string> SplitLogText(std::string_view text);
+
+// The started record: "serial,mm/dd/yy hh:nn:ss".
+std::string StartedRecord(std::uint32_t serialNumber, DateTimeValue start);
+// The started record completed: ",clock,temperature, R s/day" appended, the clock
+// as "mm/dd/yy hh:nn:ss" and the temperature text as cut from the readings.
+std::string CompletedRecord(std::string_view startedRecord, DateTimeValue loggerTime,
+                            std::string_view temperatureText, std::int32_t secondsPerDay);
+// The start time text of a line: the 19 characters after its first comma, or as
+// many as there are; empty without a comma.
+std::string_view StartTimeText(std::string_view line);

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace cc = clock_calibration;
@@ -17,8 +18,20 @@ namespace {
 
 constexpr std::uint8_t CalibrationAttempts = 1;
 constexpr std::size_t VerificationSamples = 3;
-// The log's start time: at most this many characters after the line's first comma.
-constexpr std::size_t StartTextLength = 19;
+
+// The logger's clock reply up to its length or a zero byte, whichever comes first.
+std::string_view ClockReply(const std::string& text) {
+    const std::string_view view = text;
+    return view.substr(0, view.find('\0'));
+}
+
+// One reading of the logger's clock against the PC clock.
+struct ClockReading {
+    DateTimeValue pcTime = 0.0;              // P
+    std::optional<DateTimeValue> loggerTime; // L; empty when the text is no date-time
+    std::string text;                        // the clock text as received
+    std::string error;                       // why it is no date-time
+};
 
 // The link of one sequence. Write access asked for with OpenAccess is closed
 // when the link goes, unless CloseAccess already did, so no way out of a
@@ -85,15 +98,59 @@ public:
         std::array<std::uint8_t, BlockSize> bytes{};
         std::uint32_t received = 0;
         const std::int32_t result =
-            ReadMemory(protocol, port, ParameterSerialAddress, bytes, received);
+            ReadMemory(protocol, port, ParameterSerialAddress, bytes, 3, received);
+        if (result == LINK_OK) {
+            serialNumber = DecodeUInt24(std::span(bytes).first<3>());
+        }
+        return result;
+    }
+
+    // The logger's clock: P taken just before the request, then L read from the
+    // reply with the clock's formats "dd/mm/yyyy" "hh:nn:ss" (left in force).
+    std::int32_t ReadLoggerClock(PcClock& clock, DateTimeFormats& formats, ClockReading& reading) {
+        reading.pcTime = clock.Now();
+        std::string text;
+        if (const std::int32_t result = ReadClock(protocol, port, text); result != LINK_OK) {
+            return result;
+        }
+        Pause();
+        formats.Set("dd/mm/yyyy", "hh:nn:ss");
+        reading.text = ClockReply(text);
+        reading.loggerTime = formats.Parse(reading.text, reading.error);
+        return LINK_OK;
+    }
+
+    // The temperature cut from the readings text; cut.temperature is empty when
+    // the readings are of no use.
+    std::int32_t ReadTemperature(cc::TemperatureCut& cut) {
+        std::string readings;
+        const std::int32_t result = ReadReadings(protocol, port, readings);
+        if (result == LINK_OK) {
+            cut = cc::CutTemperature(readings);
+        }
+        return result;
+    }
+
+    std::int32_t
+    WriteParameterBlock(const std::function<void(std::span<std::uint8_t, BlockSize>)>& edit) {
+        return RewriteBlock(protocol, port, ParameterBlockAddress,
+                            [&edit](std::span<std::uint8_t, BlockSize> block) {
+                                edit(block);
+                                return std::int32_t{LINK_OK};
+                            });
+    }
+
+    // The end that starting and stopping share: the logger's clock set to the PC
+    // clock (time: the PC time sent), then write access closed.
+    std::int32_t SetClockAndClose(PcClock& clock, DateTimeValue& time) {
+        Pause();
+        time = clock.Now();
+        std::int32_t result = SetClock(protocol, port, FormatDateTime(ClockDateTimeFormat, time));
         if (result != LINK_OK) {
             return result;
         }
-        if (received < 3) {
-            return LINK_ERR_CRC; // a reply cut short
-        }
-        serialNumber = DecodeUInt24(std::span(bytes).first<3>());
-        return LINK_OK;
+        Pause();
+        return CloseAccess();
     }
 
 private:
@@ -129,20 +186,6 @@ CalibrationOutcome Saved(const CalibrationLog& log, CalibrationOutcome success, 
     return outcome;
 }
 
-// The logger's clock reply up to its length or a zero byte, whichever comes first.
-std::string_view ClockReply(const std::string& text) {
-    const std::string_view view = text;
-    return view.substr(0, view.find('\0'));
-}
-
-// The start time text of a log line: the 19 characters after its first comma,
-// or as many as there are.
-std::string_view StartText(std::string_view line) {
-    const std::size_t comma = line.find(',');
-    return comma == std::string_view::npos ? std::string_view{}
-                                           : line.substr(comma + 1, StartTextLength);
-}
-
 } // namespace
 
 std::string VerificationMessage(std::int32_t offsetSeconds) {
@@ -165,30 +208,15 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
     if (log.Find(serialNumber)) {
         return Message(calibration_text::AlreadyStarted, calibration_text::ErrorCaption);
     }
-    std::string record = std::to_string(serialNumber) + ",";
-
-    result = RewriteBlock(link.protocol, link.port, ParameterBlockAddress,
-                          [](std::span<std::uint8_t, BlockSize> block) {
-                              cc::PrepareParameterBlock(block);
-                              return std::int32_t{LINK_OK};
-                          });
-    if (result != LINK_OK) {
+    if (result = link.WriteParameterBlock(cc::PrepareParameterBlock); result != LINK_OK) {
         return link.Failure(result);
     }
-    link.Pause();
     // The logger's clock and the record's start time are the same second.
-    const DateTimeValue start = clock.Now();
-    if (result = SetClock(link.protocol, link.port, FormatDateTime(ClockDateTimeFormat, start));
-        result != LINK_OK) {
+    DateTimeValue start = 0.0;
+    if (result = link.SetClockAndClose(clock, start); result != LINK_OK) {
         return link.Failure(result);
     }
-    link.Pause();
-    record += FormatDateTime(LogDateTimeFormat, start);
-    if (result = link.CloseAccess(); result != LINK_OK) {
-        return link.Failure(result);
-    }
-
-    log.Append(std::move(record));
+    log.Append(StartedRecord(serialNumber, start));
     return Saved(log, CalibrationOutcome{}, LogChange::Appended, log.Count() - 1);
 }
 
@@ -200,7 +228,6 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     if (result != LINK_OK) {
         return link.Failure(result);
     }
-
     const auto index = log.Find(serialNumber);
     if (!index) {
         return Message(calibration_text::NotStarted, calibration_text::ErrorCaption);
@@ -208,11 +235,10 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     if (log.IsCompleted(*index)) {
         return Message(calibration_text::Completed, calibration_text::ErrorCaption);
     }
-    std::string record = log.Line(*index);
 
     formats.Set("mm/dd/yy", "hh:nn:ss");
     std::string error;
-    const auto start = formats.Parse(StartText(record), error);
+    const auto start = formats.Parse(StartTimeText(log.Line(*index)), error);
     if (!start) {
         return GeneralError(error);
     }
@@ -221,58 +247,41 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
                        MessageIcon::Warning);
     }
 
-    const DateTimeValue pcTime = clock.Now();
-    std::string clockText;
-    if (result = ReadClock(link.protocol, link.port, clockText); result != LINK_OK) {
+    ClockReading reading;
+    if (result = link.ReadLoggerClock(clock, formats, reading); result != LINK_OK) {
         return link.Failure(result);
     }
-    link.Pause();
-    formats.Set("dd/mm/yyyy", "hh:nn:ss");
-    const auto loggerTime = formats.Parse(ClockReply(clockText), error);
     formats.Set("mm/dd/yy", "hh:nn:ss");
-    if (!loggerTime) {
-        return GeneralError(error);
+    if (!reading.loggerTime) {
+        return GeneralError(reading.error);
     }
-    record += "," + FormatDateTime(LogDateTimeFormat, *loggerTime);
-
-    std::string readings;
-    if (result = ReadReadings(link.protocol, link.port, readings); result != LINK_OK) {
+    cc::TemperatureCut cut;
+    if (result = link.ReadTemperature(cut); result != LINK_OK) {
         return link.Failure(result);
     }
-    const auto cut = cc::CutTemperature(readings);
     if (!cut.temperature) {
         return link.Failure(LINK_OK); // the readings are of no use
     }
-    record += "," + cut.temperature->text;
-
-    const auto computed =
-        cc::ComputeDrift(*start, pcTime, *loggerTime, cc::TemperatureValue(*cut.temperature));
+    const auto computed = cc::ComputeDrift(*start, reading.pcTime, *reading.loggerTime,
+                                           cc::TemperatureValue(*cut.temperature));
     if (!computed.drift) {
         return Message(computed.refusal, calibration_text::ErrorCaption, MessageIcon::Warning);
     }
     const cc::Drift drift = *computed.drift;
-    record += ", " + std::to_string(drift.secondsPerDay) + " s/day";
 
-    result = RewriteBlock(link.protocol, link.port, ParameterBlockAddress,
-                          [&drift](std::span<std::uint8_t, BlockSize> block) {
-                              cc::StoreCorrection(block, drift.correction);
-                              return std::int32_t{LINK_OK};
-                          });
+    result = link.WriteParameterBlock([&drift](std::span<std::uint8_t, BlockSize> block) {
+        cc::StoreCorrection(block, drift.correction);
+    });
     if (result != LINK_OK) {
         return link.Failure(result);
     }
-    link.Pause();
-    if (result =
-            SetClock(link.protocol, link.port, FormatDateTime(ClockDateTimeFormat, clock.Now()));
-        result != LINK_OK) {
-        return link.Failure(result);
-    }
-    link.Pause();
-    if (result = link.CloseAccess(); result != LINK_OK) {
+    DateTimeValue setTo = 0.0;
+    if (result = link.SetClockAndClose(clock, setTo); result != LINK_OK) {
         return link.Failure(result);
     }
 
-    log.Replace(*index, std::move(record));
+    log.Replace(*index, CompletedRecord(log.Line(*index), *reading.loggerTime,
+                                        cut.temperature->text, drift.secondsPerDay));
     return Saved(log, Message(calibration_text::Completed, calibration_text::InformationCaption),
                  LogChange::Replaced, *index);
 }
@@ -287,21 +296,16 @@ CalibrationOutcome VerifyTime(const std::string& portName, PcClock& clock, DateT
     link.Configure(Protocols::DefaultTimeout, CalibrationAttempts); // no access code here
     std::array<std::int32_t, VerificationSamples> samples{};
     for (std::int32_t& sample : samples) {
-        const DateTimeValue pcTime = clock.Now();
-        std::string clockText;
-        if (result = ReadClock(link.protocol, link.port, clockText); result != LINK_OK) {
+        ClockReading reading;
+        if (result = link.ReadLoggerClock(clock, formats, reading); result != LINK_OK) {
             return link.Failure(result);
         }
-        link.Pause();
-        formats.Set("dd/mm/yyyy", "hh:nn:ss");
-        std::string error;
-        const auto loggerTime = formats.Parse(ClockReply(clockText), error);
-        if (!loggerTime) {
-            return GeneralError(error);
+        if (!reading.loggerTime) {
+            return GeneralError(reading.error);
         }
-        const auto seconds = cc::VerificationSample(pcTime, *loggerTime);
+        const auto seconds = cc::VerificationSample(reading.pcTime, *reading.loggerTime);
         if (!seconds) {
-            return GeneralError("The Wellscribe clock (" + std::string(ClockReply(clockText)) +
+            return GeneralError("The Wellscribe clock (" + reading.text +
                                 ") is too far from the PC clock to be compared");
         }
         sample = *seconds;

@@ -19,12 +19,12 @@ std::array<std::uint8_t, 4> CountAndAddress(std::size_t bytes, std::uint32_t add
 
 std::int32_t TransactText(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
                           std::span<const std::uint8_t> data, std::size_t capacity,
-                          std::string& text) {
+                          std::size_t decoded, std::string& text) {
     std::array<std::uint8_t, BlockSize> payload{};
     std::uint32_t received = 0;
     text.clear();
-    const std::int32_t result = protocol.Transact(&port, command, ParameterByte, data,
-                                                  std::span(payload).first(capacity), received);
+    const std::int32_t result = ReadReply(protocol, port, command, data,
+                                          std::span(payload).first(capacity), decoded, received);
     if (result == LINK_OK) {
         text.assign(reinterpret_cast<const char*>(payload.data()), received);
     }
@@ -45,15 +45,38 @@ constexpr std::size_t ReplyTextLength = 0x2F + 1;
 
 } // namespace
 
+std::int32_t ReadReply(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
+                       std::span<const std::uint8_t> data, std::span<std::uint8_t> payload,
+                       std::size_t decoded, std::uint32_t& received) {
+    const std::int32_t result =
+        protocol.Transact(&port, command, ParameterByte, data, payload, received);
+    if (result == LINK_OK && received < decoded) {
+        return LINK_ERR_CRC;
+    }
+    return result;
+}
+
 std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                        std::span<std::uint8_t> destination, std::uint32_t& received) {
+                        std::span<std::uint8_t> destination, std::size_t decoded,
+                        std::uint32_t& received) {
     received = 0;
-    if (destination.empty() || destination.size() > BlockSize) {
+    if (destination.empty() || destination.size() > BlockSize || decoded > destination.size()) {
         return LINK_ERR_INTERNAL_B;
     }
     const auto data = CountAndAddress(destination.size(), address);
-    return protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, data, destination,
-                             received);
+    return ReadReply(protocol, port, command_letter::ReadMemory, data, destination, decoded,
+                     received);
+}
+
+std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                        std::span<std::uint8_t> destination) {
+    std::uint32_t received = 0;
+    return ReadMemory(protocol, port, address, destination, destination.size(), received);
+}
+
+std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                        std::span<std::uint8_t> destination, std::uint32_t& received) {
+    return ReadMemory(protocol, port, address, destination, 0, received);
 }
 
 std::int32_t WriteMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
@@ -73,7 +96,8 @@ std::int32_t PrepareBlockWrite(WSRX_Protocol& protocol, CSerial& port) {
 }
 
 std::int32_t ReadClock(WSRX_Protocol& protocol, CSerial& port, std::string& clockText) {
-    return TransactText(protocol, port, command_letter::ReadClock, {}, ClockTextLength, clockText);
+    return TransactText(protocol, port, command_letter::ReadClock, {}, ClockTextLength, 0,
+                        clockText);
 }
 
 std::int32_t SetClock(WSRX_Protocol& protocol, CSerial& port, std::string_view clockText) {
@@ -92,12 +116,12 @@ std::int32_t SetAccessCode(WSRX_Protocol& protocol, CSerial& port, std::uint32_t
 
 std::int32_t ReadStatusText(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
     return TransactText(protocol, port, command_letter::ReadStatusText, TextRequest,
-                        ReplyTextLength, text);
+                        ReplyTextLength, 1, text);
 }
 
 std::int32_t ReadReadings(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
     return TransactText(protocol, port, command_letter::ReadReadings, TextRequest, ReplyTextLength,
-                        text);
+                        0, text);
 }
 
 std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
@@ -116,14 +140,11 @@ std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
 
 std::int32_t RewriteBlock(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
                           const BlockEdit& edit) {
+    // A block cut short is never patched and written back.
     std::array<std::uint8_t, BlockSize> block{};
-    std::uint32_t received = 0;
-    std::int32_t result = ReadMemory(protocol, port, address, block, received);
+    std::int32_t result = ReadMemory(protocol, port, address, block);
     if (result != LINK_OK) {
         return result;
-    }
-    if (received != BlockSize) {
-        return LINK_ERR_CRC; // a block cut short must never be patched and written back
     }
     if (edit) {
         result = edit(block);

@@ -48,8 +48,23 @@ constexpr std::int32_t SelfTestReplyTimeout = 195000;
 // Pause between the end of one transaction and the next command of a sequence.
 constexpr std::chrono::milliseconds CommandPause{50};
 
-// ReadMemory: destination.size() bytes (1 to 256) from address on; received is the
-// payload length the logger sent.
+// The checked read of a reply whose length the command fixes: one transaction whose
+// step decodes the first `decoded` bytes of the payload. A reply that passed its CRC
+// with fewer (cut short, or an empty payload) is -210, never a success, so no step
+// checks the length itself. received is the payload length the logger sent.
+std::int32_t ReadReply(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
+                       std::span<const std::uint8_t> data, std::span<std::uint8_t> payload,
+                       std::size_t decoded, std::uint32_t& received);
+
+// ReadMemory: destination.size() bytes (1 to 256) from address on, of which the step
+// decodes the first `decoded` (ReadReply); received is the payload length the logger sent.
+std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                        std::span<std::uint8_t> destination, std::size_t decoded,
+                        std::uint32_t& received);
+// ReadMemory for a step that decodes all it asks for.
+std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
+                        std::span<std::uint8_t> destination);
+// ReadMemory taking any payload length, for callers that judge received themselves.
 std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
                         std::span<std::uint8_t> destination, std::uint32_t& received);
 // WriteMemory: 1 to 256 bytes to address on.
@@ -61,7 +76,8 @@ std::int32_t ReadClock(WSRX_Protocol& protocol, CSerial& port, std::string& cloc
 // SetClock: clockText must be the 19 characters "dd/mm/yyyy hh:nn:ss".
 std::int32_t SetClock(WSRX_Protocol& protocol, CSerial& port, std::string_view clockText);
 std::int32_t SetAccessCode(WSRX_Protocol& protocol, CSerial& port, std::uint32_t code);
-// The 48-byte reply texts, as received.
+// The 48-byte reply texts, as received. The status text is decoded field by field,
+// so an empty one is -210; an empty readings text is left to its step to judge.
 std::int32_t ReadStatusText(WSRX_Protocol& protocol, CSerial& port, std::string& text);
 std::int32_t ReadReadings(WSRX_Protocol& protocol, CSerial& port, std::string& text);
 // RunSelfTest: the mask (bit i set when test i + 1 failed); empty when the reply

@@ -49,6 +49,24 @@ TEST_F(Commands, ReadMemoryFromOneTo256Bytes) {
     EXPECT_EQ(ReadMemory(protocol, port, 0, {}, received), LINK_ERR_INTERNAL_B);
 }
 
+TEST_F(Commands, AReplyShorterThanTheStepDecodesIsCutShort) {
+    // An empty payload passes its CRC: only the length tells it from a whole reply.
+    std::array<std::uint8_t, 256> block{};
+    std::uint32_t received = 99;
+    logger.InjectFault(FaultOf(sim::FaultKind::EmptyPayload));
+    EXPECT_EQ(ReadMemory(protocol, port, ParameterSerialAddress, block, 3, received), LINK_ERR_CRC);
+    EXPECT_EQ(received, 0u);
+    logger.InjectFault(FaultOf(sim::FaultKind::EmptyPayload));
+    EXPECT_EQ(ReadMemory(protocol, port, ParameterBlockAddress, block), LINK_ERR_CRC);
+    logger.InjectFault(FaultOf(sim::FaultKind::EmptyPayload));
+    std::string status = "stale";
+    EXPECT_EQ(ReadStatusText(protocol, port, status), LINK_ERR_CRC);
+    EXPECT_TRUE(status.empty());
+    // Asked for what the step decodes, a whole reply goes through.
+    ASSERT_EQ(ReadMemory(protocol, port, ParameterSerialAddress, block, 3, received), LINK_OK);
+    EXPECT_EQ(received, 256u);
+}
+
 TEST_F(Commands, WritesNeedTheAccessCode) {
     const Bytes bytes{1, 2, 3, 4};
     protocol.SetReplyTimeouts(300, 50);
