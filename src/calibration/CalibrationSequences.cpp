@@ -35,14 +35,23 @@ struct ClockReading {
 
 // The link of one sequence. Write access asked for with OpenAccess is closed
 // when the link goes, unless CloseAccess already did, so no way out of a
-// sequence leaves the logger open for writing.
+// sequence leaves the logger open for writing; the closing code, like every
+// command, comes 50 ms after the transaction before it.
 class CalibrationLink : public LinkSession {
 public:
     using LinkSession::LinkSession;
     ~CalibrationLink() {
         if (accessAsked) {
+            if (afterCommand) {
+                Pause();
+            }
             SetAccessCode(protocol, port, CloseAccessCode); // nothing more to report
         }
+    }
+
+    void Pause() {
+        LinkSession::Pause();
+        afterCommand = false;
     }
 
     std::int32_t Open(const std::string& portName) {
@@ -83,10 +92,10 @@ public:
     // Asked for even when the reply is lost: the logger may have taken it.
     std::int32_t OpenAccess() {
         accessAsked = true;
-        return SetAccessCode(protocol, port, WriteAccessCode);
+        return Sent(SetAccessCode(protocol, port, WriteAccessCode));
     }
     std::int32_t CloseAccess() {
-        const std::int32_t result = SetAccessCode(protocol, port, CloseAccessCode);
+        const std::int32_t result = Sent(SetAccessCode(protocol, port, CloseAccessCode));
         if (result == LINK_OK) {
             accessAsked = false;
         }
@@ -98,7 +107,7 @@ public:
         std::array<std::uint8_t, BlockSize> bytes{};
         std::uint32_t received = 0;
         const std::int32_t result =
-            ReadMemory(protocol, port, ParameterSerialAddress, bytes, 3, received);
+            Sent(ReadMemory(protocol, port, ParameterSerialAddress, bytes, 3, received));
         if (result == LINK_OK) {
             serialNumber = DecodeUInt24(std::span(bytes).first<3>());
         }
@@ -110,7 +119,7 @@ public:
     std::int32_t ReadLoggerClock(PcClock& clock, DateTimeFormats& formats, ClockReading& reading) {
         reading.pcTime = clock.Now();
         std::string text;
-        if (const std::int32_t result = ReadClock(protocol, port, text); result != LINK_OK) {
+        if (const std::int32_t result = Sent(ReadClock(protocol, port, text)); result != LINK_OK) {
             return result;
         }
         Pause();
@@ -124,7 +133,7 @@ public:
     // the readings are of no use.
     std::int32_t ReadTemperature(cc::TemperatureCut& cut) {
         std::string readings;
-        const std::int32_t result = ReadReadings(protocol, port, readings);
+        const std::int32_t result = Sent(ReadReadings(protocol, port, readings));
         if (result == LINK_OK) {
             cut = cc::CutTemperature(readings);
         }
@@ -133,11 +142,11 @@ public:
 
     std::int32_t
     WriteParameterBlock(const std::function<void(std::span<std::uint8_t, BlockSize>)>& edit) {
-        return RewriteBlock(protocol, port, ParameterBlockAddress,
-                            [&edit](std::span<std::uint8_t, BlockSize> block) {
-                                edit(block);
-                                return std::int32_t{LINK_OK};
-                            });
+        return Sent(RewriteBlock(protocol, port, ParameterBlockAddress,
+                                 [&edit](std::span<std::uint8_t, BlockSize> block) {
+                                     edit(block);
+                                     return std::int32_t{LINK_OK};
+                                 }));
     }
 
     // The end that starting and stopping share: the logger's clock set to the PC
@@ -145,7 +154,8 @@ public:
     std::int32_t SetClockAndClose(PcClock& clock, DateTimeValue& time) {
         Pause();
         time = clock.Now();
-        std::int32_t result = SetClock(protocol, port, FormatDateTime(ClockDateTimeFormat, time));
+        std::int32_t result =
+            Sent(SetClock(protocol, port, FormatDateTime(ClockDateTimeFormat, time)));
         if (result != LINK_OK) {
             return result;
         }
@@ -154,7 +164,14 @@ public:
     }
 
 private:
+    // A failed transaction has already paused after its last attempt.
+    std::int32_t Sent(std::int32_t result) {
+        afterCommand = result == LINK_OK;
+        return result;
+    }
+
     bool accessAsked = false;
+    bool afterCommand = false; // the last thing on the line was a transaction
     bool opened = false;
 };
 
@@ -251,10 +268,10 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     if (result = link.ReadLoggerClock(clock, formats, reading); result != LINK_OK) {
         return link.Failure(result);
     }
-    formats.Set("mm/dd/yy", "hh:nn:ss");
     if (!reading.loggerTime) {
-        return GeneralError(reading.error);
+        return GeneralError(reading.error); // the clock's formats stay
     }
+    formats.Set("mm/dd/yy", "hh:nn:ss");
     cc::TemperatureCut cut;
     if (result = link.ReadTemperature(cut); result != LINK_OK) {
         return link.Failure(result);

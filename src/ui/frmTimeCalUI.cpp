@@ -8,6 +8,7 @@
 #include "ui_frmTimeCalUI.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QListWidgetItem>
 #include <QTimer>
 
@@ -52,10 +53,24 @@ TfrmTimeCal::~TfrmTimeCal() = default;
 
 void TfrmTimeCal::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // Restoring the minimised dialog is no new showing: reloading then would throw
+    // away a line the last save could not write.
+    if (event->spontaneous()) {
+        return;
+    }
     if (parentWidget() != nullptr) {
         move(parentWidget()->geometry().center() - rect().center());
     }
     RunHandler(this, presenter, [this] { FormShow(); });
+}
+
+void TfrmTimeCal::keyPressEvent(QKeyEvent* event) {
+    // Closed with its &Close button only, as it has no close box either.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TfrmTimeCal::FormShow() {

@@ -50,6 +50,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // One button's logger sequence, run on the port selected in the main window.

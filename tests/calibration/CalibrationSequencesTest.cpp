@@ -65,6 +65,7 @@ protected:
         return [this](std::chrono::milliseconds pause) {
             if (pause == CommandPause) {
                 ++commandPauses;
+                pausedAfter.push_back(logger.Requests().size());
                 if (onPause) {
                     onPause(commandPauses);
                 }
@@ -74,14 +75,17 @@ protected:
 
     CalibrationOutcome Start() {
         logger.ClearRequests();
+        pausedAfter.clear();
         return StartCalibration(logger.PortName(), log, clock, Sleeper());
     }
     CalibrationOutcome Stop() {
         logger.ClearRequests();
+        pausedAfter.clear();
         return StopCalibration(logger.PortName(), log, clock, formats, Sleeper());
     }
     CalibrationOutcome Verify() {
         logger.ClearRequests();
+        pausedAfter.clear();
         return VerifyTime(logger.PortName(), clock, formats, Sleeper());
     }
 
@@ -95,6 +99,14 @@ protected:
         std::string letters;
         for (const auto& request : logger.Requests()) {
             letters += static_cast<char>(request.Letter());
+        }
+        return letters;
+    }
+    // The letters with a '.' where each 50 ms pause came.
+    std::string LettersAndPauses() const {
+        std::string letters = Letters();
+        for (auto at = pausedAfter.rbegin(); at != pausedAfter.rend(); ++at) {
+            letters.insert(std::min(*at, letters.size()), ".");
         }
         return letters;
     }
@@ -145,6 +157,7 @@ protected:
     FakePcClock clock;
     DateTimeFormats formats;
     int commandPauses = 0;
+    std::vector<std::size_t> pausedAfter; // the number of requests sent at each pause
     std::function<void(int)> onPause;
 };
 
@@ -278,9 +291,7 @@ TEST_F(Started, FailedFinalCloseAddsNoRecordAndIsSentAgain) {
 }
 
 TEST_F(Started, LogThatCannotBeSavedIsReportedAfterTheLoggerIsDone) {
-    fs::path blocker = log.Path();
-    blocker += ".new";
-    fs::create_directory(blocker);
+    fs::create_directory(log.Path()); // no file can take the log's name
     const auto outcome = Start();
     EXPECT_EQ(outcome.kind, Kind::GeneralError);
     EXPECT_NE(outcome.text.find("LogTime.csv"), std::string::npos) << outcome.text;
@@ -364,9 +375,32 @@ TEST_F(Stopped, NotBeforeTwentyHours) {
     ExpectAccessClosed();
     EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
 
-    const auto onTime = StopAfter(20.0 / 24.0, 0.0);
+    // The minimum is 0.8333333 day, a few ms short of 20 hours.
+    const auto onTime = StopAfter(20.0 / 24.0 - 0.001 / SecondsPerDay, 0.0);
     EXPECT_EQ(onTime.caption, "Information");
     EXPECT_TRUE(log.IsCompleted(0));
+}
+
+TEST_F(Stopped, PausesComeBeforeEveryCommandButTheBlockRead) {
+    EXPECT_EQ(StopAfter(1.0, 10.0).caption, "Information");
+    EXPECT_EQ(LettersAndPauses(), "y.c.e.ac.i.d.f.y");
+    // Refused after the readings: the closing code still waits its 50 ms.
+    EXPECT_EQ(StopAfter(1.0, 3600.0).kind, Kind::Message); // too large a drift
+    EXPECT_EQ(LettersAndPauses(), "y.c.e.a.y");
+    logger.SetReadingsText("NOT READY");
+    EXPECT_EQ(StopAfter(1.0, 10.0).kind, Kind::LinkError);
+    EXPECT_EQ(LettersAndPauses(), "y.c.e.a.y");
+}
+
+TEST_F(Stopped, AnUnreadableLoggerClockLeavesTheClockFormats) {
+    // A clock in the year 10006 has no four-digit year.
+    StartedAgo(1.0);
+    SetLoggerClock(At(10006, 11, 18, 14, 3, 22));
+    const auto outcome = Stop();
+    EXPECT_EQ(outcome.kind, Kind::GeneralError);
+    EXPECT_EQ(formats.ShortDate(), "dd/mm/yyyy");
+    EXPECT_EQ(formats.LongTime(), "hh:nn:ss");
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
 }
 
 TEST_F(Stopped, RefusalsCloseAccessAndChangeNothing) {
@@ -460,9 +494,7 @@ TEST_F(Stopped, FailedCommandsCloseAccessAndLogNothing) {
 }
 
 TEST_F(Stopped, LogThatCannotBeSavedKeepsTheCompletedLine) {
-    fs::path blocker = log.Path();
-    blocker += ".new";
-    fs::create_directory(blocker);
+    fs::create_directory(log.Path()); // no file can take the log's name
     const auto outcome = StopAfter(1.0, 10.0);
     EXPECT_EQ(outcome.kind, Kind::GeneralError);
     EXPECT_NE(outcome.text.find("LogTime.csv"), std::string::npos);

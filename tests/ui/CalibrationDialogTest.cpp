@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -266,16 +267,31 @@ private slots:
     }
 
     void aLogThatCannotBeSavedIsReportedAndTheLineKept() {
-        // A folder where the new log would be written blocks the save.
-        QVERIFY(QDir(folder->path()).mkdir("LogTime.csv.new"));
         dialog->show();
+        // A folder under the log's name blocks the save.
+        QVERIFY(QDir(folder->path()).mkdir("LogTime.csv"));
         Click("butADD");
         QCOMPARE(presenter->messages.size(), std::size_t{1});
         QCOMPARE(presenter->messages[0].caption, QString("Error"));
         QVERIFY2(presenter->messages[0].text.contains("LogTime.csv"),
                  qPrintable(presenter->messages[0].text));
         QCOMPARE(Lines(), QStringList{"1234567,11/17/06 14:03:22"});
-        QVERIFY(!QFile::exists(LogPath()));
+        QVERIFY(QFileInfo(LogPath()).isDir());
+
+        // Minimised and restored, the dialog keeps its list: the unsaved line stays.
+        QDir(folder->path()).rmdir("LogTime.csv");
+        WriteLog("7654321,11/01/06 10:00:00\r\n");
+        dialog->setWindowState(Qt::WindowMinimized);
+        dialog->setWindowState(Qt::WindowNoState);
+        QCOMPARE(Lines(), QStringList{"1234567,11/17/06 14:03:22"});
+    }
+
+    void escapeDoesNotCloseIt() {
+        dialog->show();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(dialog->isVisible());
+        Click("butClose");
+        QVERIFY(!dialog->isVisible());
     }
 };
 
