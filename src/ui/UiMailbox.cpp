@@ -10,10 +10,10 @@ void UiMailbox::Post(std::function<void()> action) {
         actions.push_back(std::move(action));
     }
     // One queued call on the window's thread wakes it for the whole batch; no timer
-    // looks in while nothing arrives.
+    // looks in while nothing arrives. Invoked by name, so the call's event is made and
+    // freed inside Qt: no object of ours crosses threads outside the mutex.
     if (wasEmpty) {
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
 }
 

@@ -11,6 +11,8 @@
 // queue, so the hand-off is plain to see for the thread sanitizer, and no Qt
 // object is touched from another thread; Qt's queue only carries the wake-up.
 class UiMailbox : public QObject {
+    Q_OBJECT
+
 public:
     UiMailbox() = default;
     UiMailbox(const UiMailbox&) = delete;
@@ -19,7 +21,7 @@ public:
     // Any thread: queue an action for the window's thread and wake it.
     void Post(std::function<void()> action);
     // The window's thread: run every queued action.
-    void Deliver();
+    Q_INVOKABLE void Deliver();
 
 private:
     std::mutex mutex;
