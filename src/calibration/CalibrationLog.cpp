@@ -1,14 +1,16 @@
 #include "calibration/CalibrationLog.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <system_error>
-
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
+#include <sys/stat.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -33,12 +35,79 @@ std::string CannotSave(const std::filesystem::path& file, const std::string& rea
 }
 
 // Opens by the path's own characters: UTF-16 on Windows, not the ANSI code page.
-std::FILE* Open(const std::filesystem::path& file, bool write) {
+std::FILE* OpenForReading(const std::filesystem::path& file) {
 #ifdef _WIN32
-    return _wfopen(file.c_str(), write ? L"wb" : L"rb");
+    return _wfopen(file.c_str(), L"rb");
 #else
-    return std::fopen(file.c_str(), write ? "wb" : "rb");
+    return std::fopen(file.c_str(), "rb");
 #endif
+}
+
+// The file a save replaces: the log, or where its symbolic links lead, so a link
+// stays a link and the file it points to gets the new text.
+std::filesystem::path SaveTarget(const std::filesystem::path& file) {
+    constexpr int MostLinks = 40; // as many as the system follows
+    std::filesystem::path target = file;
+    for (int link = 0; link < MostLinks; ++link) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(target, error)) {
+            break;
+        }
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error) {
+            break;
+        }
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+// A new file beside target under a name of this save's own, created exclusively:
+// two programs saving at once never write into the same file, and a file someone
+// left under such a name is never written into. Null with errno set on failure.
+std::FILE* CreateFresh(const std::filesystem::path& target, std::filesystem::path& fresh) {
+    static std::atomic<unsigned> saves{0};
+#ifdef _WIN32
+    const int process = _getpid();
+#else
+    const int process = static_cast<int>(::getpid());
+#endif
+    constexpr int Attempts = 100;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        fresh = target;
+        fresh += ".new-" + std::to_string(process) + "-" + std::to_string(saves++);
+#ifdef _WIN32
+        const int fd =
+            _wopen(fresh.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return nullptr;
+        }
+#ifdef _WIN32
+        std::FILE* stream = _fdopen(fd, "wb");
+#else
+        std::FILE* stream = ::fdopen(fd, "wb");
+#endif
+        if (stream == nullptr) {
+            const int error = errno;
+#ifdef _WIN32
+            _close(fd);
+#else
+            ::close(fd);
+#endif
+            std::error_code ignored;
+            std::filesystem::remove(fresh, ignored);
+            errno = error;
+        }
+        return stream;
+    }
+    errno = EEXIST;
+    return nullptr;
 }
 
 // Pushes the file's data to the disk before it takes the log's name.
@@ -124,7 +193,7 @@ CalibrationLog::LoadResult CalibrationLog::Load() {
     if (!FileExists()) {
         return {LoadStatus::Missing, {}};
     }
-    std::FILE* stream = Open(file, false);
+    std::FILE* stream = OpenForReading(file);
     if (stream == nullptr) {
         return {LoadStatus::Failed, CannotRead(file, Reason(errno))};
     }
@@ -164,9 +233,9 @@ void CalibrationLog::Replace(std::size_t index, std::string line) {
 }
 
 CalibrationLog::SaveError CalibrationLog::Save() const {
-    std::filesystem::path fresh = file;
-    fresh += ".new";
-    std::FILE* stream = Open(fresh, true);
+    const std::filesystem::path target = SaveTarget(file);
+    std::filesystem::path fresh;
+    std::FILE* stream = CreateFresh(target, fresh);
     if (stream == nullptr) {
         return CannotSave(file, Reason(errno));
     }
@@ -187,13 +256,13 @@ CalibrationLog::SaveError CalibrationLog::Save() const {
         return CannotSave(file, Reason(error));
     }
     std::error_code renamed;
-    std::filesystem::rename(fresh, file, renamed);
+    std::filesystem::rename(fresh, target, renamed);
     if (renamed) {
         std::error_code ignored;
         std::filesystem::remove(fresh, ignored);
         return CannotSave(file, renamed.message());
     }
-    FlushDirectory(file.parent_path());
+    FlushDirectory(target.parent_path());
     return std::nullopt;
 }
 

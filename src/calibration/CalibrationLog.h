@@ -59,8 +59,10 @@ public:
     void SetLines(std::vector<std::string> newLines) { lines = std::move(newLines); }
 
     // Every line followed by CR LF. The file is replaced as a whole: the new text
-    // goes to a file beside it, reaches the disk, and only then takes the log's
-    // name, so a failure at any point leaves the previous log as it was.
+    // goes to a new file of this save's own beside it, reaches the disk, and only
+    // then takes the log's name, so a failure at any point leaves the previous log
+    // as it was, and two programs saving at once never mix their bytes. A log that
+    // is a symbolic link is replaced at its target.
     SaveError Save() const;
     // Drops the completed lines and saves, unless the file is gone; then nothing
     // is written.

@@ -3,12 +3,14 @@
 
 #include "calibration/CalibrationLog.h"
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -143,15 +145,20 @@ TEST_F(LogFile, FailedSaveKeepsTheOldFileWhole) {
     CalibrationLog log(LogPath());
     log.SetLines({Started, Completed});
 
-    // The new file cannot be made beside the log.
-    fs::path fresh = LogPath();
-    fresh += ".new";
-    fs::create_directory(fresh);
+    // The new file cannot be made beside the log: no file descriptor is left.
+    struct rlimit files {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    const int lowest = dup(0);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    struct rlimit none = files;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
     const auto error = log.Save();
+    setrlimit(RLIMIT_NOFILE, &files);
     ASSERT_TRUE(error);
     EXPECT_NE(error->find(LogPath().string()), std::string::npos) << *error;
     EXPECT_EQ(ReadFile(), old);
-    fs::remove(fresh);
 
     // The disk fills up while the new text is written.
     struct rlimit saved {};
@@ -167,11 +174,48 @@ TEST_F(LogFile, FailedSaveKeepsTheOldFileWhole) {
     EXPECT_NE(full->find("LogTime.csv"), std::string::npos) << *full;
     EXPECT_NE(full->find(": "), std::string::npos) << *full; // with the system's reason
     EXPECT_EQ(ReadFile(), old);
-    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
 
     // And once the disk has room again the save goes through.
     ASSERT_FALSE(log.Save());
     EXPECT_EQ(ReadFile(), Started + "\r\n" + Completed + "\r\n");
+}
+
+TEST_F(LogFile, TwoSavesAtOnceNeverMixTheirBytes) {
+    // Two programs saving the same log: each writes a file of its own.
+    const Lines first{Started};
+    const Lines second{Completed, Started, Completed};
+    std::atomic<int> failures{0};
+    const auto saveMany = [&](const Lines& lines) {
+        CalibrationLog log(LogPath());
+        log.SetLines(lines);
+        for (int i = 0; i < 100; ++i) {
+            failures += log.Save() ? 1 : 0;
+        }
+    };
+    std::thread one(saveMany, first);
+    std::thread other(saveMany, second);
+    one.join();
+    other.join();
+    EXPECT_EQ(failures, 0);
+    CalibrationLog reloaded(LogPath());
+    ASSERT_EQ(reloaded.Load().status, CalibrationLog::LoadStatus::Loaded);
+    EXPECT_TRUE(reloaded.Lines() == first || reloaded.Lines() == second) << ReadFile();
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
+}
+
+TEST_F(LogFile, ALogThatIsASymbolicLinkIsSavedAtItsTarget) {
+    fs::create_directory(directory / "kept");
+    std::ofstream(directory / "kept" / "calibrations.csv", std::ios::binary) << Started << "\r\n";
+    fs::create_symlink(fs::path("kept") / "calibrations.csv", LogPath());
+    CalibrationLog log(LogPath());
+    ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
+    log.Append(Completed);
+    ASSERT_FALSE(log.Save());
+    EXPECT_TRUE(fs::is_symlink(LogPath()));
+    EXPECT_EQ(ReadFile(), Started + "\r\n" + Completed + "\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory / "kept"), fs::directory_iterator()),
+              1);
 }
 
 TEST_F(LogFile, SaveIntoAReadOnlyFolderFailsWithoutHarm) {

@@ -273,17 +273,21 @@ TEST(KilledSave, LeavesTheOldLogOrTheNewOneNeverAMix) {
         ASSERT_EQ(reloaded.Load().status, CalibrationLog::LoadStatus::Loaded) << round;
         const bool whole = reloaded.Lines() == a || reloaded.Lines() == b;
         ASSERT_TRUE(whole) << "round " << round << ": " << reloaded.Count() << " lines";
-        leftovers += fs::exists(folder / "LogTime.csv.new") ? 1 : 0;
     }
-    RecordProperty("rounds_with_a_leftover_new_file", leftovers);
 
-    // Whatever a killed save left beside the log, the next save goes through and
-    // leaves the log alone in its folder.
+    // Whatever a killed save left beside the log, the next save goes through; the
+    // leftovers keep names of their own and are never taken for the log.
     CalibrationLog next(path);
     next.SetLines(OldLog);
     ASSERT_FALSE(next.Save());
     EXPECT_EQ(ReadBytes(path), LogBytes(OldLog));
-    EXPECT_EQ(Names(folder.Path()), Lines{"LogTime.csv"});
+    for (const std::string& name : Names(folder.Path())) {
+        if (name != "LogTime.csv") {
+            EXPECT_EQ(name.rfind("LogTime.csv.new-", 0), 0u) << name;
+            ++leftovers;
+        }
+    }
+    RecordProperty("leftover_new_files", leftovers);
 }
 
 TEST(KilledSave, AHalfWrittenNewFileIsNeverTakenForTheLog) {
@@ -292,7 +296,9 @@ TEST(KilledSave, AHalfWrittenNewFileIsNeverTakenForTheLog) {
     const fs::path path = CalibrationLog::PathIn(folder.Path());
     // Killed after writing part of the new text and before the rename.
     WriteBytes(path, LogBytes(OldLog));
-    WriteBytes(folder / "LogTime.csv.new", "9999999,01/01/07 00:00:00\r\n1234");
+    const std::string leftover = "LogTime.csv.new-" + std::to_string(::getpid()) + "-0";
+    const std::string halfWritten = "9999999,01/01/07 00:00:00\r\n1234";
+    WriteBytes(folder / leftover, halfWritten);
     CalibrationLog log(path);
     ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
     EXPECT_EQ(log.Lines(), OldLog);
@@ -305,9 +311,11 @@ TEST(KilledSave, AHalfWrittenNewFileIsNeverTakenForTheLog) {
     EXPECT_FALSE(none.RemoveCompleted()) << "no log: nothing is written";
     EXPECT_FALSE(fs::exists(path));
 
+    // The next save writes a file of its own and leaves the leftover as it is.
     ASSERT_FALSE(log.Save());
     EXPECT_EQ(ReadBytes(path), LogBytes(OldLog));
-    EXPECT_EQ(Names(folder.Path()), Lines{"LogTime.csv"});
+    EXPECT_EQ(Names(folder.Path()), (Lines{"LogTime.csv", leftover}));
+    EXPECT_EQ(ReadBytes(folder / leftover), halfWritten);
 }
 
 // ---------------------------------------------------------------------------
