@@ -3,6 +3,8 @@
 
 #include "calibration/CalibrationLog.h"
 
+#include "support/TemporaryFolder.h"
+
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -24,18 +26,6 @@ const std::string Completed = "1234567,11/17/06 14:03:22,11/18/06 14:05:10,  23.
 
 class LogFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        directory = fs::temp_directory_path() /
-                    ("onyx-log-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
-        fs::create_directories(directory);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(directory, fs::perms::owner_all, ignored);
-        fs::remove_all(directory, ignored);
-    }
-
     fs::path LogPath() const { return CalibrationLog::PathIn(directory); }
 
     void WriteFile(const std::string& bytes) const {
@@ -48,7 +38,8 @@ protected:
         return text.str();
     }
 
-    fs::path directory;
+    TemporaryFolder scratch{"onyx-log"};
+    const fs::path& directory = scratch.Path();
 };
 
 TEST_F(LogFile, SplitsAtCrLfAndCrLfPairs) {

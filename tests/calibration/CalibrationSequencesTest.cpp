@@ -6,6 +6,8 @@
 #include "SimulatedLogger.h"
 #include "communication/Commands.h"
 #include "communication/ResultCodes.h"
+#include "support/FakePcClock.h"
+#include "support/TemporaryFolder.h"
 
 #include <atomic>
 #include <filesystem>
@@ -20,12 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 using Kind = CalibrationOutcome::Kind;
 
 namespace {
-
-class FakePcClock final : public PcClock {
-public:
-    DateTimeValue Now() override { return now; }
-    DateTimeValue now = 0.0;
-};
 
 DateTimeValue At(int year, int month, int day, int hour, int minute, int second,
                  int millisecond = 0) {
@@ -49,15 +45,7 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(logger.Start(), 0);
-        static int counter = 0;
-        directory = fs::temp_directory_path() /
-                    ("onyx-cal-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
-        fs::create_directories(directory);
         clock.now = StartTime;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
     }
 
     // The pauses are counted; hook(n) runs at the n-th before the next command.
@@ -152,7 +140,8 @@ protected:
     }
 
     sim::SimulatedLogger logger{Config()};
-    fs::path directory;
+    TemporaryFolder scratch{"onyx-cal"};
+    const fs::path& directory = scratch.Path();
     CalibrationLog log{fs::temp_directory_path()}; // replaced in each test's body
     FakePcClock clock;
     DateTimeFormats formats;

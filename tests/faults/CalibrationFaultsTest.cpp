@@ -6,6 +6,7 @@
 #include "SimulatedLogger.h"
 #include "calibration/CalibrationSequences.h"
 #include "communication/ResultCodes.h"
+#include "support/FakePcClock.h"
 #include "support/TestLogger.h"
 
 #include <atomic>
@@ -20,12 +21,6 @@ namespace fs = std::filesystem;
 using namespace fault_sandbox;
 using Kind = CalibrationOutcome::Kind;
 using Lines = std::vector<std::string>;
-
-class FakePcClock final : public PcClock {
-public:
-    DateTimeValue Now() override { return now; }
-    DateTimeValue now = 0.0;
-};
 
 // 17 November 2006, 14:03:22.
 const DateTimeValue StartTime = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});

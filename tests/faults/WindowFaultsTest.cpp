@@ -5,6 +5,7 @@
 #include "FaultSandbox.h"
 #include "SimulatedLogger.h"
 #include "calibration/CalibrationLog.h"
+#include "support/FakePcClock.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestLogger.h"
 #include "support/WindowSupport.h"
@@ -27,12 +28,6 @@ using std::chrono::milliseconds;
 using namespace fault_sandbox;
 
 namespace {
-
-class FakePcClock : public PcClock {
-public:
-    DateTimeValue now = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
-    DateTimeValue Now() override { return now; }
-};
 
 // The cases that mount a tmpfs need the superuser: they run only in the
 // root-only pass (--root-only, CTest label "root"), all others only without it.
@@ -139,6 +134,7 @@ private:
     TfrmTimeCal* OpenCalibration() {
         auto* dialog = new TfrmTimeCal(*window, *presenter, folder->Path());
         window->SetTimeCalibrationDialog(dialog);
+        clock.now = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
         dialog->SetClock(clock);
         dialog->SetSleeper([](milliseconds) {});
         dialog->show();

@@ -5,6 +5,7 @@
 #include "communication/serial/SERIAL.h"
 #include "operations/DumpFile.h"
 #include "operations/Operations.h"
+#include "support/TemporaryFolder.h"
 
 #include <atomic>
 #include <filesystem>
@@ -24,14 +25,8 @@ class Dump : public OperationFixture {
 protected:
     void SetUp() override {
         StartLogger();
-        folder = fs::temp_directory_path() /
-                 ("onyx-dump-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
         file = (folder / "logger.hex").string();
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     std::int32_t Run(const std::string& port) { return DumpMemory(port, file, RecordingSleeper()); }
     std::int32_t Run() { return Run(logger.PortName()); }
@@ -51,7 +46,8 @@ protected:
         return (std::uint32_t{f[4]} << 16) | (std::uint32_t{f[5]} << 8) | f[6];
     }
 
-    fs::path folder;
+    TemporaryFolder scratch{"onyx-dump"};
+    const fs::path& folder = scratch.Path();
     std::string file;
 };
 

@@ -1,5 +1,7 @@
 #include "report/ReportText.h"
 
+#include "support/TemporaryFolder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -62,14 +64,8 @@ TEST(ReportContactCheck, NameAndTenCharactersOfPhone) {
 
 class ReportWrite : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("onyx-report-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-    std::filesystem::path folder;
+    TemporaryFolder scratch{"onyx-report"};
+    const std::filesystem::path& folder = scratch.Path();
 };
 
 TEST_F(ReportWrite, ReplacesAnExistingReportWhole) {

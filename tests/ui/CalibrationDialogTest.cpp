@@ -3,6 +3,7 @@
 
 #include "SimulatedLogger.h"
 #include "communication/serial/SERIAL.h"
+#include "support/FakePcClock.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestLogger.h"
 #include "support/WindowSupport.h"
@@ -26,12 +27,6 @@
 using std::chrono::milliseconds;
 
 namespace {
-
-class FakePcClock : public PcClock {
-public:
-    DateTimeValue now = 0;
-    DateTimeValue Now() override { return now; }
-};
 
 constexpr double Hour = 1.0 / 24;
 constexpr double Second = 1.0 / 86400;
