@@ -23,12 +23,11 @@
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
-
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -108,8 +107,8 @@ int Fail(const char* what, std::int32_t code) {
 // The last `blocks` blocks of the image, the way DumpMemory reads them: ReadMemory
 // of 256 bytes with 5 attempts at 300 ms, each block written to the file as it
 // arrives, then the pause. DumpMemory itself always reads the whole image.
-std::int32_t DumpLastBlocks(const std::string& portName, const fs::path& file,
-                            std::uint32_t blocks, bool pauses) {
+std::int32_t DumpLastBlocks(const std::string& portName, const fs::path& file, std::uint32_t blocks,
+                            bool pauses) {
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (out == nullptr) {
         return OP_ERR_FILE_OPEN;
@@ -124,11 +123,7 @@ std::int32_t DumpLastBlocks(const std::string& portName, const fs::path& file,
     }
     std::array<std::uint8_t, BlockSize> block{};
     for (std::uint32_t i = DumpBlocks - blocks; result == LINK_OK && i < DumpBlocks; ++i) {
-        std::uint32_t received = 0;
-        result = ReadMemory(protocol, port, i * BlockSize, block, received);
-        if (result == LINK_OK && received != block.size()) {
-            result = LINK_ERR_CRC;
-        }
+        result = ReadMemory(protocol, port, i * BlockSize, block);
         if (result == LINK_OK && std::fwrite(block.data(), 1, block.size(), out) != block.size()) {
             result = OP_ERR_FILE_WRITE;
         }
@@ -204,8 +199,9 @@ void PrintErrors(const char* what, std::vector<double> errors) {
     std::sort(errors.begin(), errors.end());
     const double median = errors[errors.size() / 2];
     const double worst = std::max(std::fabs(errors.front()), std::fabs(errors.back()));
-    std::printf("timeouts: %-40s runs %zu, median error %+.2f ms, worst %.2f ms, range %+.2f..%+.2f ms\n",
-                what, errors.size(), median, worst, errors.front(), errors.back());
+    std::printf(
+        "timeouts: %-40s runs %zu, median error %+.2f ms, worst %.2f ms, range %+.2f..%+.2f ms\n",
+        what, errors.size(), median, worst, errors.front(), errors.back());
 }
 
 // A bare pseudo-terminal published under a name CSerial opens; the bench writes

@@ -38,17 +38,17 @@ int Identify(const char* portName) {
     protocol.SetReplyTimeouts(300, 300);
 
     std::array<std::uint8_t, 3> serial{};
-    std::uint32_t received = 0;
-    std::int32_t result = ReadMemory(protocol, port, SerialNumberAddress, serial, received);
-    if (result != LINK_OK || received != serial.size()) {
-        return Report("Reading the serial number", result != LINK_OK ? result : LINK_ERR_CRC);
+    std::int32_t result = ReadMemory(protocol, port, SerialNumberAddress, serial);
+    if (result != LINK_OK) {
+        return Report("Reading the serial number", result);
     }
     protocol.Pause(CommandPause);
 
     std::array<std::uint8_t, 8> model{};
-    result = ReadMemory(protocol, port, ModelNumberAddress, model, received);
-    if (result != LINK_OK || received == 0) {
-        return Report("Reading the model number", result != LINK_OK ? result : LINK_ERR_CRC);
+    std::uint32_t received = 0;
+    result = ReadMemory(protocol, port, ModelNumberAddress, model, 1, received);
+    if (result != LINK_OK) {
+        return Report("Reading the model number", result);
     }
     const std::string modelText(reinterpret_cast<const char*>(model.data()),
                                 strnlen(reinterpret_cast<const char*>(model.data()), received));

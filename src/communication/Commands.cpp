@@ -74,11 +74,6 @@ std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t ad
     return ReadMemory(protocol, port, address, destination, destination.size(), received);
 }
 
-std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                        std::span<std::uint8_t> destination, std::uint32_t& received) {
-    return ReadMemory(protocol, port, address, destination, 0, received);
-}
-
 std::int32_t WriteMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
                          std::span<const std::uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > BlockSize) {

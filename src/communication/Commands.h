@@ -64,9 +64,6 @@ std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t ad
 // ReadMemory for a step that decodes all it asks for.
 std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
                         std::span<std::uint8_t> destination);
-// ReadMemory taking any payload length, for callers that judge received themselves.
-std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                        std::span<std::uint8_t> destination, std::uint32_t& received);
 // WriteMemory: 1 to 256 bytes to address on.
 std::int32_t WriteMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
                          std::span<const std::uint8_t> bytes);

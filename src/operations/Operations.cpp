@@ -21,15 +21,6 @@ constexpr std::uint8_t ReadInfoAttempts = 5;
 constexpr std::uint8_t DumpAttempts = 5;
 constexpr std::uint8_t SelfTestAttempts = 1;
 
-// A transaction that succeeded but brought fewer bytes than the step needs is a
-// reply cut short, never a success.
-std::int32_t Incomplete(std::int32_t result, std::uint32_t received, std::size_t needed) {
-    if (result != LINK_OK) {
-        return result;
-    }
-    return received < needed ? LINK_ERR_CRC : LINK_OK;
-}
-
 // Field k of a reply text, empty (no delimiter, no text) when the text has fewer.
 ReplyField FieldOf(const std::vector<ReplyField>& fields, std::size_t k) {
     return k < fields.size() ? fields[k] : ReplyField{};
@@ -124,8 +115,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
 
     // Serial number.
     std::array<std::uint8_t, 3> serial{};
-    result = ReadMemory(protocol, port, SerialNumberAddress, serial, received);
-    result = Incomplete(result, received, serial.size());
+    result = ReadMemory(protocol, port, SerialNumberAddress, serial);
     if (result != LINK_OK) {
         labels.SetLabelVisible(InfoLabel::SerialNo, false);
         return result;
@@ -137,8 +127,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
     // Model number: text up to its first zero byte.
     link.Pause();
     std::array<std::uint8_t, 8> model{};
-    result = ReadMemory(protocol, port, ModelNumberAddress, model, received);
-    result = Incomplete(result, received, 1);
+    result = ReadMemory(protocol, port, ModelNumberAddress, model, 1, received);
     if (result != LINK_OK) {
         return result;
     }
@@ -150,7 +139,6 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
     link.Pause();
     std::string status;
     result = ReadStatusText(protocol, port, status);
-    result = Incomplete(result, static_cast<std::uint32_t>(status.size()), 1);
     if (result != LINK_OK) {
         SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel},
                    false);
@@ -199,8 +187,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
     }
     SetVisible(labels, extremeLabels, true);
     std::array<std::uint8_t, ExtremesLength> extremes{};
-    result = ReadMemory(protocol, port, ExtremesAddress, extremes, received);
-    result = Incomplete(result, received, extremes.size());
+    result = ReadMemory(protocol, port, ExtremesAddress, extremes);
     if (result != LINK_OK) {
         return result;
     }
@@ -281,10 +268,8 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
                 removeIfEmpty();
                 return LINK_OK;
             }
-            std::uint32_t received = 0;
             // Only whole blocks go to disk, so file offsets stay logger addresses.
-            result = ReadMemory(link.protocol, link.port, address, block, received);
-            result = Incomplete(result, received, block.size());
+            result = ReadMemory(link.protocol, link.port, address, block);
             if (result != LINK_OK) {
                 removeIfEmpty();
                 return result;

@@ -33,10 +33,11 @@ protected:
 TEST_F(Commands, ReadMemoryFromOneTo256Bytes) {
     std::array<std::uint8_t, 256> block{};
     std::uint32_t received = 0;
-    ASSERT_EQ(ReadMemory(protocol, port, 0x000100, std::span(block).first(1), received), LINK_OK);
+    ASSERT_EQ(ReadMemory(protocol, port, 0x000100, std::span(block).first(1), 1, received),
+              LINK_OK);
     EXPECT_EQ(received, 1u);
     EXPECT_EQ(block[0], sim::PatternByte(0x000100));
-    ASSERT_EQ(ReadMemory(protocol, port, 0x03FF00, block, received), LINK_OK);
+    ASSERT_EQ(ReadMemory(protocol, port, 0x03FF00, block, block.size(), received), LINK_OK);
     EXPECT_EQ(received, 256u);
     EXPECT_EQ(protocol.ReceivedLength(), 259);
     EXPECT_EQ(Bytes(block.begin(), block.end()), logger.Memory(0x03FF00, 256));
@@ -45,8 +46,8 @@ TEST_F(Commands, ReadMemoryFromOneTo256Bytes) {
     EXPECT_EQ(Bytes(frame.begin() + 3, frame.begin() + 7), (Bytes{0xFF, 0x03, 0xFF, 0x00}));
 
     std::array<std::uint8_t, 257> tooMany{};
-    EXPECT_EQ(ReadMemory(protocol, port, 0, tooMany, received), LINK_ERR_INTERNAL_B);
-    EXPECT_EQ(ReadMemory(protocol, port, 0, {}, received), LINK_ERR_INTERNAL_B);
+    EXPECT_EQ(ReadMemory(protocol, port, 0, tooMany), LINK_ERR_INTERNAL_B);
+    EXPECT_EQ(ReadMemory(protocol, port, 0, {}), LINK_ERR_INTERNAL_B);
 }
 
 TEST_F(Commands, AReplyShorterThanTheStepDecodesIsCutShort) {

@@ -27,7 +27,7 @@ milliseconds Between(Clock::time_point from, Clock::time_point to) {
 class Transaction : public LoggerFixture {
 protected:
     std::int32_t ReadSerial() {
-        return ReadMemory(protocol, port, SerialNumberAddress, serial, received);
+        return ReadMemory(protocol, port, SerialNumberAddress, serial, serial.size(), received);
     }
 
     std::array<std::uint8_t, 3> serial{};
@@ -105,9 +105,12 @@ TEST_F(Transaction, FaultsReportTheirOwnCodes) {
     logger.InjectFault(FaultOf(sim::FaultKind::Garbage));
     EXPECT_LT(ReadSerial(), 0);
 
-    // An empty payload is a valid frame; judging it is the caller's business.
+    // An empty payload is a valid frame to the link; the checked read refuses it.
     logger.InjectFault(FaultOf(sim::FaultKind::EmptyPayload));
-    EXPECT_EQ(ReadSerial(), LINK_OK);
+    const std::uint8_t serialRequest[] = {2, 0x04, 0x00, 0x24};
+    EXPECT_EQ(protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, serialRequest,
+                                serial, received),
+              LINK_OK);
     EXPECT_EQ(received, 0u);
 
     EXPECT_EQ(ReadSerial(), LINK_OK);
@@ -178,9 +181,8 @@ TEST(TransactionLine, ALateReplyIsPurgedBeforeTheNextTransaction) {
     protocol.SetReplyTimeouts(300, 50);
     protocol.SetSleeper([](milliseconds) {});
     std::array<std::uint8_t, 3> serial{};
-    std::uint32_t received = 0;
 
-    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial, received), LINK_ERR_TIMEOUT);
+    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial), LINK_ERR_TIMEOUT);
     const Bytes request = device.Receive(1000);
     ASSERT_EQ(request.size(), 9u);
     const Bytes late = ReplyTo(request, {0x0A, 0x0B, 0x0C});
@@ -197,7 +199,7 @@ TEST(TransactionLine, ALateReplyIsPurgedBeforeTheNextTransaction) {
         const Bytes again = device.Receive(2000);
         device.Send(ReplyTo(again, {0x01, 0x02, 0x03}));
     });
-    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial, received), LINK_OK);
+    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial), LINK_OK);
     logger.join();
     EXPECT_EQ(serial, (std::array<std::uint8_t, 3>{0x01, 0x02, 0x03}));
     close(probe);

@@ -218,9 +218,8 @@ void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol) {
     const auto reply = std::make_unique<std::uint8_t[]>(std::max<std::size_t>(capacity, 1));
     std::uint32_t replyLength = 0xDEADBEEF;
 
-    const std::int32_t result = protocol.Transact(&port, request.letter, ParameterByte,
-                                                  request.data, {reply.get(), capacity},
-                                                  replyLength);
+    const std::int32_t result = protocol.Transact(
+        &port, request.letter, ParameterByte, request.data, {reply.get(), capacity}, replyLength);
 
     FUZZ_CHECK(result == LINK_OK || IsLinkCode(result));
     FUZZ_CHECK(port.writes <= protocol.RetryCount());
@@ -263,11 +262,13 @@ void CheckCommand(ByteStream& input, WSRX_Protocol& protocol) {
     switch (input.Byte() % 5) {
     case 0: {
         const std::size_t size = 1 + input.Number16(BlockSize - 1);
+        const std::size_t decoded = input.Number16(size);
         const auto destination = std::make_unique<std::uint8_t[]>(size);
         std::uint32_t received = 0;
-        result = ReadMemory(protocol, port, 0x041FC0, {destination.get(), size}, received);
+        result = ReadMemory(protocol, port, 0x041FC0, {destination.get(), size}, decoded, received);
         FUZZ_CHECK(received <= size);
-        FUZZ_CHECK(result == LINK_OK || received == 0);
+        // Success only with every byte the step decodes.
+        FUZZ_CHECK(result != LINK_OK || received >= decoded);
         break;
     }
     case 1: {
@@ -281,7 +282,7 @@ void CheckCommand(ByteStream& input, WSRX_Protocol& protocol) {
     case 3: {
         std::string text;
         result = (input.Byte() & 1) != 0 ? ReadStatusText(protocol, port, text)
-                                     : ReadReadings(protocol, port, text);
+                                         : ReadReadings(protocol, port, text);
         FUZZ_CHECK(text.size() <= 48);
         FUZZ_CHECK(result == LINK_OK || text.empty());
         break;

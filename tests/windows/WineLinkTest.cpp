@@ -47,7 +47,7 @@ protected:
     void SetUp() override { ASSERT_EQ(port.Open(wine_link::PortEntry, 2048, 2048), 0); }
 
     std::int32_t ReadSerial() {
-        return ReadMemory(protocol, port, SerialNumberAddress, serial, received);
+        return ReadMemory(protocol, port, SerialNumberAddress, serial, serial.size(), received);
     }
 
     CSerial port;
