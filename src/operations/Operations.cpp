@@ -6,8 +6,7 @@
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
 #include "operations/DumpFile.h"
-#include "operations/InfoLabels.h"
-#include "operations/NumberFormat.h"
+#include "operations/InfoLabelText.h"
 
 #include <algorithm>
 #include <array>
@@ -34,9 +33,28 @@ std::string WithDelimiter(const ReplyField& field) {
     return text + field.text;
 }
 
+// A reply text the logger sends without data: no delimiter, or "NOT READY".
+bool Ready(const std::vector<ReplyField>& fields, std::string_view text) {
+    return fields.size() >= 2 && !IsNotReady(text);
+}
+
+constexpr std::initializer_list<InfoLabel> StatusLabels{InfoLabel::Firmware, InfoLabel::Battery,
+                                                        InfoLabel::ChargeLevel};
+constexpr std::initializer_list<InfoLabel> ReadingLabels{
+    InfoLabel::Temperature, InfoLabel::Pressure, InfoLabel::ReadingSolution1,
+    InfoLabel::ReadingSolution2};
+constexpr std::initializer_list<InfoLabel> ExtremeLabels{
+    InfoLabel::MaxTemp, InfoLabel::MinTemp, InfoLabel::MaxPressure, InfoLabel::ElapsedTime};
+
 void SetVisible(InfoLabelSink& labels, std::initializer_list<InfoLabel> which, bool visible) {
     for (const InfoLabel label : which) {
         labels.SetLabelVisible(label, visible);
+    }
+}
+
+void Write(InfoLabelSink& labels, const std::vector<LabelText>& texts) {
+    for (const LabelText& text : texts) {
+        labels.SetLabelText(text.label, text.text);
     }
 }
 
@@ -49,9 +67,72 @@ constexpr std::size_t ElapsedTimeOffset = 18;
 // Firmware from this version on records extremes.
 constexpr float ExtremesFirmware = 2.0f;
 
-std::string PackedDecimalText(const std::array<std::uint8_t, ExtremesLength>& block,
-                              std::size_t offset) {
-    return FormatGeneral5(DecodePackedDecimal(std::span(block).subspan(offset).first<3>()));
+// The steps of the read-information operation: one command each, decoding what
+// the labels show. Each returns the link's code; a reply without usable data
+// that the step can still tell apart comes back as LINK_OK with ready false.
+
+std::int32_t ReadSerialNumber(LinkSession& link, std::uint32_t& serial) {
+    std::array<std::uint8_t, 3> bytes{};
+    const std::int32_t result = ReadMemory(link.protocol, link.port, SerialNumberAddress, bytes);
+    serial = result == LINK_OK ? DecodeUInt24(bytes) : 0;
+    return result;
+}
+
+// The model number: the text up to its first zero byte.
+std::int32_t ReadModel(LinkSession& link, std::string& model) {
+    std::array<std::uint8_t, 8> bytes{};
+    std::uint32_t received = 0;
+    const std::int32_t result =
+        ReadMemory(link.protocol, link.port, ModelNumberAddress, bytes, 1, received);
+    const auto end = std::find(bytes.begin(), bytes.begin() + received, std::uint8_t{0});
+    model.assign(bytes.begin(), end);
+    return result;
+}
+
+std::int32_t ReadStatus(LinkSession& link, LoggerStatus& status) {
+    std::string text;
+    const std::int32_t result = ReadStatusText(link.protocol, link.port, text);
+    const std::vector<ReplyField> fields = SplitReplyText(text);
+    status = LoggerStatus{};
+    status.ready = result == LINK_OK && Ready(fields, text);
+    if (!status.ready) {
+        return result;
+    }
+    status.chargeLevel = FieldOf(fields, 1).text;
+    status.batteryVoltage = FieldOf(fields, 2).text;
+    // Field 3 is not used; field 4 is the firmware with two characters after it.
+    status.firmwareText = reply_text::FirmwareText(FieldOf(fields, 4).text);
+    if (status.firmwareText) {
+        status.firmware = reply_text::FirmwareNumber(*status.firmwareText);
+    }
+    return result;
+}
+
+std::int32_t ReadLiveReadings(LinkSession& link, LiveReadings& readings) {
+    std::string text;
+    const std::int32_t result = ReadReadings(link.protocol, link.port, text);
+    const std::vector<ReplyField> fields = SplitReplyText(text);
+    readings = LiveReadings{};
+    readings.ready = result == LINK_OK && Ready(fields, text);
+    if (readings.ready) {
+        readings.temperature = WithDelimiter(FieldOf(fields, 1));
+        readings.level = WithDelimiter(FieldOf(fields, 2));
+    }
+    return result;
+}
+
+std::int32_t ReadExtremes(LinkSession& link, RecordedExtremes& extremes) {
+    std::array<std::uint8_t, ExtremesLength> block{};
+    const std::int32_t result = ReadMemory(link.protocol, link.port, ExtremesAddress, block);
+    const auto at = [&](std::size_t offset) { return std::span(block).subspan(offset).first<3>(); };
+    extremes = RecordedExtremes{};
+    if (result == LINK_OK) {
+        extremes.minTemperature = DecodePackedDecimal(at(MinTempOffset));
+        extremes.maxTemperature = DecodePackedDecimal(at(MaxTempOffset));
+        extremes.maxPressure = DecodePackedDecimal(at(MaxPressureOffset));
+        extremes.elapsedTime = DecodeUInt24(at(ElapsedTimeOffset));
+    }
+    return result;
 }
 
 // The memory image, in the order the dump file holds it.
@@ -109,97 +190,62 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
         hooks.portOpened();
     }
     link.Configure(Protocols::DefaultTimeout, ReadInfoAttempts);
-    WSRX_Protocol& protocol = link.protocol;
-    CSerial& port = link.port;
-    std::uint32_t received = 0;
 
-    // Serial number.
-    std::array<std::uint8_t, 3> serial{};
-    result = ReadMemory(protocol, port, SerialNumberAddress, serial);
+    std::uint32_t serial = 0;
+    result = ReadSerialNumber(link, serial);
+    labels.SetLabelVisible(InfoLabel::SerialNo, result == LINK_OK);
     if (result != LINK_OK) {
-        labels.SetLabelVisible(InfoLabel::SerialNo, false);
         return result;
     }
-    labels.SetLabelVisible(InfoLabel::SerialNo, true);
-    labels.SetLabelText(InfoLabel::SerialNo,
-                        "Serial Number: " + std::to_string(DecodeUInt24(serial)));
+    labels.SetLabelText(InfoLabel::SerialNo, SerialNumberText(serial));
 
-    // Model number: text up to its first zero byte.
     link.Pause();
-    std::array<std::uint8_t, 8> model{};
-    result = ReadMemory(protocol, port, ModelNumberAddress, model, 1, received);
+    std::string model;
+    result = ReadModel(link, model);
     if (result != LINK_OK) {
         return result;
     }
-    const auto modelEnd = std::find(model.begin(), model.begin() + received, std::uint8_t{0});
-    labels.SetLabelText(InfoLabel::ModelNo,
-                        "Model Number: " + std::string(model.begin(), modelEnd));
+    labels.SetLabelText(InfoLabel::ModelNo, ModelNumberText(model));
 
-    // Status: charge level, battery voltage, firmware.
     link.Pause();
-    std::string status;
-    result = ReadStatusText(protocol, port, status);
+    LoggerStatus status;
+    result = ReadStatus(link, status);
     if (result != LINK_OK) {
-        SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel},
-                   false);
+        SetVisible(labels, StatusLabels, false);
         return result;
     }
-    const std::vector<ReplyField> statusFields = SplitReplyText(status);
-    if (statusFields.size() < 2 || IsNotReady(status)) {
+    if (!status.ready) {
         return LINK_ERR_TIMEOUT;
     }
-    SetVisible(labels, {InfoLabel::Firmware, InfoLabel::Battery, InfoLabel::ChargeLevel}, true);
-    labels.SetLabelText(InfoLabel::ChargeLevel, "Charge Level: " + FieldOf(statusFields, 1).text);
-    labels.SetLabelText(InfoLabel::Battery, "Battery Voltage: " + FieldOf(statusFields, 2).text);
-    const std::optional<std::string> firmwareText =
-        reply_text::FirmwareText(FieldOf(statusFields, 4).text);
-    const std::optional<float> firmware =
-        firmwareText ? reply_text::FirmwareNumber(*firmwareText) : std::nullopt;
-    if (!firmware) {
+    SetVisible(labels, StatusLabels, true);
+    Write(labels, StatusTexts(status));
+    if (!status.firmware) {
         return LINK_ERR_DATA;
     }
-    labels.SetLabelText(InfoLabel::Firmware, "Firmware version: " + *firmwareText);
 
-    // Readings: temperature and level, each with the delimiter before it as its sign.
     link.Pause();
-    std::string readings;
-    if (ReadReadings(protocol, port, readings) != LINK_OK) {
+    LiveReadings readings;
+    if (ReadLiveReadings(link, readings) != LINK_OK) {
         return LINK_ERR_TIMEOUT;
     }
-    SetVisible(labels,
-               {InfoLabel::Temperature, InfoLabel::Pressure, InfoLabel::ReadingSolution1,
-                InfoLabel::ReadingSolution2},
-               true);
-    const std::vector<ReplyField> readingFields = SplitReplyText(readings);
-    if (readingFields.size() < 2 || IsNotReady(readings)) {
+    SetVisible(labels, ReadingLabels, true);
+    if (!readings.ready) {
         return LINK_ERR_TIMEOUT;
     }
-    labels.SetLabelText(InfoLabel::Temperature,
-                        "Temperature: " + WithDelimiter(FieldOf(readingFields, 1)));
-    labels.SetLabelText(InfoLabel::Pressure, "Level: " + WithDelimiter(FieldOf(readingFields, 2)));
+    Write(labels, ReadingTexts(readings));
 
     // Recorded extremes, kept by firmware 2.0 and later only.
-    const std::initializer_list<InfoLabel> extremeLabels{
-        InfoLabel::MaxTemp, InfoLabel::MinTemp, InfoLabel::MaxPressure, InfoLabel::ElapsedTime};
-    if (*firmware < ExtremesFirmware) {
-        SetVisible(labels, extremeLabels, false);
+    if (*status.firmware < ExtremesFirmware) {
+        SetVisible(labels, ExtremeLabels, false);
         return LINK_OK;
     }
-    SetVisible(labels, extremeLabels, true);
-    std::array<std::uint8_t, ExtremesLength> extremes{};
-    result = ReadMemory(protocol, port, ExtremesAddress, extremes);
+    SetVisible(labels, ExtremeLabels, true);
+    RecordedExtremes extremes;
+    result = ReadExtremes(link, extremes);
     if (result != LINK_OK) {
         return result;
     }
-    labels.SetLabelText(InfoLabel::MinTemp, "Min Record Logger Temperature: " +
-                                                PackedDecimalText(extremes, MinTempOffset));
-    labels.SetLabelText(InfoLabel::MaxTemp, "Max Record Logger Temperature: " +
-                                                PackedDecimalText(extremes, MaxTempOffset));
-    labels.SetLabelText(InfoLabel::MaxPressure, "Max Record Logger Pressure: " +
-                                                    PackedDecimalText(extremes, MaxPressureOffset));
-    const std::uint32_t elapsed =
-        DecodeUInt24(std::span(extremes).subspan(ElapsedTimeOffset).first<3>());
-    labels.SetLabelText(InfoLabel::ElapsedTime, "Elapsed Time: " + std::to_string(elapsed));
+    Write(labels, ExtremesTexts(extremes));
     return LINK_OK;
 }
 

@@ -1,0 +1,34 @@
+#include "operations/InfoLabelText.h"
+
+#include "operations/NumberFormat.h"
+
+std::string SerialNumberText(std::uint32_t serialNumber) {
+    return "Serial Number: " + std::to_string(serialNumber);
+}
+
+std::string ModelNumberText(std::string_view model) {
+    return "Model Number: " + std::string(model);
+}
+
+std::vector<LabelText> StatusTexts(const LoggerStatus& status) {
+    std::vector<LabelText> texts{{InfoLabel::ChargeLevel, "Charge Level: " + status.chargeLevel},
+                                 {InfoLabel::Battery, "Battery Voltage: " + status.batteryVoltage}};
+    if (status.firmware && status.firmwareText) {
+        texts.push_back({InfoLabel::Firmware, "Firmware version: " + *status.firmwareText});
+    }
+    return texts;
+}
+
+std::vector<LabelText> ReadingTexts(const LiveReadings& readings) {
+    return {{InfoLabel::Temperature, "Temperature: " + readings.temperature},
+            {InfoLabel::Pressure, "Level: " + readings.level}};
+}
+
+std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes) {
+    const auto number = [](float value) { return FormatGeneral5(value); };
+    return {
+        {InfoLabel::MinTemp, "Min Record Logger Temperature: " + number(extremes.minTemperature)},
+        {InfoLabel::MaxTemp, "Max Record Logger Temperature: " + number(extremes.maxTemperature)},
+        {InfoLabel::MaxPressure, "Max Record Logger Pressure: " + number(extremes.maxPressure)},
+        {InfoLabel::ElapsedTime, "Elapsed Time: " + std::to_string(extremes.elapsedTime)}};
+}
