@@ -24,8 +24,8 @@ std::vector<LabelText> ReadingTexts(const LiveReadings& readings) {
             {InfoLabel::Pressure, "Level: " + readings.level}};
 }
 
-std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes) {
-    const auto number = [](float value) { return FormatGeneral5(value); };
+std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes, char decimalSeparator) {
+    const auto number = [&](float value) { return FormatGeneral5(value, decimalSeparator); };
     return {
         {InfoLabel::MinTemp, "Min Record Logger Temperature: " + number(extremes.minTemperature)},
         {InfoLabel::MaxTemp, "Max Record Logger Temperature: " + number(extremes.maxTemperature)},

@@ -50,5 +50,6 @@ std::vector<LabelText> StatusTexts(const LoggerStatus& status);
 // Temperature and level, each with its sign.
 std::vector<LabelText> ReadingTexts(const LiveReadings& readings);
 // Minimum and maximum temperature and maximum pressure in the general format of
-// five significant digits, then the elapsed time.
-std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes);
+// five significant digits with the given decimal separator (the PC's), then the
+// elapsed time.
+std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes, char decimalSeparator);

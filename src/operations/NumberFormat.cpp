@@ -1,5 +1,11 @@
 #include "operations/NumberFormat.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <langinfo.h>
+#endif
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -21,7 +27,7 @@ void DropTrailingZeros(std::string& digits) {
 
 } // namespace
 
-std::string FormatGeneral5(float value) {
+std::string FormatGeneral5(float value, char decimalSeparator) {
     if (std::isnan(value)) {
         return "NAN";
     }
@@ -56,7 +62,7 @@ std::string FormatGeneral5(float value) {
         DropTrailingZeros(fraction);
         result += digits[0];
         if (!fraction.empty()) {
-            result += '.' + fraction;
+            result += decimalSeparator + fraction;
         }
         const int magnitude = std::abs(exponent);
         result += exponent < 0 ? "E-" : "E+";
@@ -79,7 +85,22 @@ std::string FormatGeneral5(float value) {
     DropTrailingZeros(fraction);
     result += integer;
     if (!fraction.empty()) {
-        result += '.' + fraction;
+        result += decimalSeparator + fraction;
     }
     return result;
+}
+
+char RegionalDecimalSeparator() {
+#ifdef _WIN32
+    wchar_t separator[4] = {};
+    const int length = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4);
+    // The length counts the terminating zero.
+    const bool single = length == 2 && separator[0] > L' ' && separator[0] < 0x7F;
+    return single ? static_cast<char>(separator[0]) : '.';
+#else
+    const char* separator = nl_langinfo(RADIXCHAR);
+    const bool single =
+        separator != nullptr && separator[0] > ' ' && separator[0] < 0x7F && separator[1] == '\0';
+    return single ? separator[0] : '.';
+#endif
 }

@@ -10,6 +10,13 @@
 // up to four more digits, "E", the exponent's sign and at least two exponent
 // digits ("1.2346E+05", "5E-05"). Zero, also negative zero, is "0".
 //
-// The decimal separator is always '.', whatever the PC's locale: the text goes
-// into reports and file names that must read the same on every PC.
-std::string FormatGeneral5(float value);
+// The decimal separator is decimalSeparator; the window shows the PC's own
+// (RegionalDecimalSeparator). Only the display changes: the logger's numbers are
+// always read with '.'.
+std::string FormatGeneral5(float value, char decimalSeparator = '.');
+
+// The PC's decimal separator: on Windows the user's regional setting, elsewhere
+// that of the C library's numeric locale, which the program takes from the
+// environment at start-up. '.' where the setting is no single ASCII character,
+// since the labels carry single-byte text.
+char RegionalDecimalSeparator();

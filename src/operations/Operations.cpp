@@ -7,6 +7,7 @@
 #include "communication/serial/SERIAL.h"
 #include "operations/DumpFile.h"
 #include "operations/InfoLabelText.h"
+#include "operations/NumberFormat.h"
 
 #include <algorithm>
 #include <array>
@@ -245,7 +246,7 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
     if (result != LINK_OK) {
         return result;
     }
-    Write(labels, ExtremesTexts(extremes));
+    Write(labels, ExtremesTexts(extremes, RegionalDecimalSeparator()));
     return LINK_OK;
 }
 

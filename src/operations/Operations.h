@@ -44,9 +44,10 @@ struct DumpRecord {
 // positive system error code of a port that could not be opened.
 
 // Serial number, model, status, readings and, for firmware 2.0 and later, the
-// recorded extremes, written into the labels as they arrive. A reply that
-// arrives whole but carries fewer bytes than the step decodes ends the operation
-// with LINK_ERR_CRC; a firmware field that is not a number, with LINK_ERR_DATA.
+// recorded extremes, written into the labels as they arrive (the extremes with
+// the PC's decimal separator). A reply that arrives whole but carries fewer bytes
+// than the step decodes ends the operation with LINK_ERR_CRC; a firmware field
+// that is not a number, with LINK_ERR_DATA.
 std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
                                    const Protocols::Sleeper& sleeper = {},
                                    const OperationHooks& hooks = {});

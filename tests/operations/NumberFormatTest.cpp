@@ -1,11 +1,12 @@
 // The general number format of the recorded extremes, and the firmware number.
 
 #include "operations/NumberFormat.h"
+
+#include "operations/InfoLabelText.h"
 #include "operations/Operations.h"
 
-#include <gtest/gtest.h>
-
 #include <clocale>
+#include <gtest/gtest.h>
 #include <locale>
 
 namespace {
@@ -16,7 +17,7 @@ TEST(GeneralFormat, FixedWithinFiveSignificantDigits) {
     EXPECT_EQ(FormatGeneral5(23.456f), "23.456"); // not 23.455999...
     EXPECT_EQ(FormatGeneral5(-1.25f), "-1.25");
     EXPECT_EQ(FormatGeneral5(0.0f), "0");
-    EXPECT_EQ(FormatGeneral5(-0.0f), "0"); // the packed decimal 80 00 00
+    EXPECT_EQ(FormatGeneral5(-0.0f), "0");    // the packed decimal 80 00 00
     EXPECT_EQ(FormatGeneral5(100.0f), "100"); // no bare point
     EXPECT_EQ(FormatGeneral5(99999.0f), "99999");
     EXPECT_EQ(FormatGeneral5(0.0001f), "0.0001");
@@ -66,10 +67,24 @@ TEST_F(CommaLocale, FirmwareNumberIsTheWholeTextInPlainDecimals) {
     EXPECT_EQ(FirmwareNumber("1.99"), 1.99f);
     EXPECT_EQ(FirmwareNumber(" 2.10 "), 2.1f); // the logger pads its fields with blanks
     EXPECT_EQ(FirmwareNumber("3"), 3.0f);
-    for (const char* text : {"", " ", ".", "2,00", "2.0.1", "2.00x", "x2", "1e3", "inf", "nan",
-                             "0x2"}) {
+    for (const char* text :
+         {"", " ", ".", "2,00", "2.0.1", "2.00x", "x2", "1e3", "inf", "nan", "0x2"}) {
         EXPECT_FALSE(FirmwareNumber(text)) << '"' << text << '"';
     }
+}
+
+// The window shows the extremes with the PC's separator; the elapsed time is a count.
+TEST(ExtremesTexts, ShowTheNumbersWithTheGivenSeparator) {
+    const auto texts = ExtremesTexts({12.5f, 123456.0f, 0.00012345f, 1234567}, ',');
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0].label, InfoLabel::MinTemp);
+    EXPECT_EQ(texts[0].text, "Min Record Logger Temperature: 12,5");
+    EXPECT_EQ(texts[1].label, InfoLabel::MaxTemp);
+    EXPECT_EQ(texts[1].text, "Max Record Logger Temperature: 1,2346E+05");
+    EXPECT_EQ(texts[2].label, InfoLabel::MaxPressure);
+    EXPECT_EQ(texts[2].text, "Max Record Logger Pressure: 0,00012345");
+    EXPECT_EQ(texts[3].label, InfoLabel::ElapsedTime);
+    EXPECT_EQ(texts[3].text, "Elapsed Time: 1234567");
 }
 
 TEST(FirmwareText, DropsTheLastTwoCharacters) {
