@@ -14,7 +14,7 @@
 
 namespace {
 
-// Message boxes go to the terminal; save dialogs are cancelled.
+// Message boxes go to the terminal; save dialogs are cancelled, questions answered No.
 class ConsolePresenter : public Presenter {
 public:
     void ShowMessage(QWidget*, const QString& text, const QString& caption, Icon) override {
@@ -22,6 +22,10 @@ public:
     }
     std::optional<QString> GetSaveFileName(QWidget*, const SaveRequest&) override {
         return std::nullopt;
+    }
+    bool Ask(QWidget*, const QString& text, const QString& caption) override {
+        std::printf("[%s] %s -> No\n", qPrintable(caption), qPrintable(text));
+        return false;
     }
 };
 

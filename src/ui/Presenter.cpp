@@ -27,3 +27,13 @@ std::optional<QString> QtPresenter::GetSaveFileName(QWidget* owner, const SaveRe
     }
     return dialog.selectedFiles().isEmpty() ? QString() : dialog.selectedFiles().constFirst();
 }
+
+bool QtPresenter::Ask(QWidget* owner, const QString& text, const QString& caption) {
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setIcon(QMessageBox::Question);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}

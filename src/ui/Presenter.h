@@ -26,6 +26,8 @@ public:
                              Icon icon) = 0;
     // The chosen file name; empty when the user cancelled.
     virtual std::optional<QString> GetSaveFileName(QWidget* owner, const SaveRequest& request) = 0;
+    // A modal question with Yes and No buttons, owned by owner; true for Yes.
+    virtual bool Ask(QWidget* owner, const QString& text, const QString& caption) = 0;
 };
 
 // The real boxes and dialogs.
@@ -34,4 +36,5 @@ public:
     void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                      Icon icon) override;
     std::optional<QString> GetSaveFileName(QWidget* owner, const SaveRequest& request) override;
+    bool Ask(QWidget* owner, const QString& text, const QString& caption) override;
 };

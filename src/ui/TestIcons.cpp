@@ -7,9 +7,10 @@
 
 namespace {
 
-QPixmap WhiteSquare(int size) {
+// Drawn on nothing, so the panel behind the icon shows through.
+QPixmap Clear(int size) {
     QPixmap picture(size, size);
-    picture.fill(Qt::white);
+    picture.fill(Qt::transparent);
     return picture;
 }
 
@@ -23,7 +24,7 @@ QPen Stroke(const QColor& color, qreal width) {
 } // namespace
 
 QPixmap PassedPicture() {
-    QPixmap picture = WhiteSquare(16);
+    QPixmap picture = Clear(16);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Stroke(QColor(0, 150, 40), 2.4));
@@ -36,7 +37,7 @@ QPixmap PassedPicture() {
 }
 
 QPixmap FailedPicture() {
-    QPixmap picture = WhiteSquare(16);
+    QPixmap picture = Clear(16);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Stroke(QColor(210, 20, 20), 2.4));
@@ -46,7 +47,7 @@ QPixmap FailedPicture() {
 }
 
 QPixmap NotDonePicture() {
-    QPixmap picture = WhiteSquare(14);
+    QPixmap picture = Clear(14);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Stroke(Qt::black, 1.8));

@@ -15,12 +15,17 @@
 #include "ui_frmWSRXUtilUI.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFile>
+#include <QKeyEvent>
 #include <QScreen>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 
 TfrmWSRXUtil* frmWSRXUtil = nullptr;
 
@@ -29,8 +34,15 @@ namespace {
 // The ticker paces of the long commands.
 constexpr int SelfTestBarMaximum = 15;
 constexpr int SelfTestTickMs = 1000;
-constexpr int DumpBarMaximum = 2000;
-constexpr int DumpTickMs = 300;
+
+// The port last used with success, per user.
+constexpr const char* SettingsOrganization = "Corvane";
+constexpr const char* SettingsApplication = "Wellscribe Onyx Diagnostics Utility";
+constexpr const char* LastPortKey = "LastComPort";
+
+constexpr const char* StopDumpQuestion =
+    "Stop the memory dump? The file keeps the blocks read so far.";
+constexpr const char* StopDumpCaption = "Read Memory Dump";
 
 // Label texts hold the logger's bytes one to one, so that files built from them
 // (the dump name, the report) carry the same bytes.
@@ -50,10 +62,9 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     // every box and dialog.
     setWindowTitle(Title);
 
-    for (const std::string& port : EnumerateComPorts()) {
-        ui->CmbComPort->addItem(QString::fromStdString(port));
-    }
-    ui->CmbComPort->setCurrentIndex(ui->CmbComPort->count() > 0 ? 0 : -1);
+    FillPortList(
+        QSettings(SettingsOrganization, SettingsApplication).value(LastPortKey).toString());
+    ui->CmbComPort->SetBeforeOpen([this] { RefreshPortList(); });
 
     ui->imgCheck->setPixmap(PassedPicture());
     ui->imgCross->setPixmap(FailedPicture());
@@ -68,6 +79,10 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     const auto handle = [this](QPushButton* button, void (TfrmWSRXUtil::*handler)()) {
         connect(button, &QPushButton::clicked, this, [this, handler] {
             RunHandler(this, presenter, [this, handler] { (this->*handler)(); });
+            if (closeAfterCommand) {
+                closeAfterCommand = false;
+                close();
+            }
         });
     };
     handle(ui->BtnFirmware, &TfrmWSRXUtil::OnBtnFirmwareClick);
@@ -85,6 +100,62 @@ TfrmWSRXUtil::~TfrmWSRXUtil() = default;
 
 QString TfrmWSRXUtil::PortName() const {
     return ui->CmbComPort->currentText();
+}
+
+void TfrmWSRXUtil::RefreshPortList() {
+    FillPortList(ui->CmbComPort->currentText());
+}
+
+void TfrmWSRXUtil::FillPortList(const QString& preferred) {
+    QStringList ports;
+    for (const std::string& port : EnumerateComPorts()) {
+        ports << QString::fromLocal8Bit(port);
+    }
+    QStringList listed;
+    for (int index = 0; index < ui->CmbComPort->count(); ++index) {
+        listed << ui->CmbComPort->itemText(index);
+    }
+    const int chosen = ports.indexOf(preferred);
+    if (ports != listed) {
+        const QSignalBlocker quiet(ui->CmbComPort);
+        ui->CmbComPort->clear();
+        ui->CmbComPort->addItems(ports);
+    }
+    ui->CmbComPort->setCurrentIndex(chosen >= 0 ? chosen : ports.isEmpty() ? -1 : 0);
+}
+
+void TfrmWSRXUtil::closeEvent(QCloseEvent* event) {
+    if (!operationRunning) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // The operation cannot be left running behind a closed window.
+    event->ignore();
+    if (dumpRunning) {
+        closeAfterCommand = AskStopDump();
+    } else {
+        closeAfterCommand = true;
+    }
+}
+
+bool TfrmWSRXUtil::AskStopDump() {
+    if (askingStop || !dumpRunning) {
+        return false;
+    }
+    askingStop = true;
+    QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
+    const bool stop = presenter.Ask(this, StopDumpQuestion, StopDumpCaption);
+    QApplication::restoreOverrideCursor();
+    askingStop = false;
+    if (stop) {
+        dumpStop = true;
+    }
+    return stop;
+}
+
+void TfrmWSRXUtil::ShowDumpProgress(std::uint32_t blocks) {
+    ui->ProgressBar->setValue(static_cast<int>(blocks));
+    ui->ProgressBar->setFormat(QString::fromStdString(DumpProgressText(blocks)));
 }
 
 void TfrmWSRXUtil::ShowLinkError(QWidget* owner, std::int32_t code, bool portOpened) {
@@ -111,17 +182,39 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
     environment.hooks.portOpened = [&portOpened] { portOpened = true; };
     environment.dumpRecord = dumpRecord;
     const std::string port = PortName().toLocal8Bit().toStdString();
-    InputHold hold;
+    // Escape during a dump asks whether to stop it; all other input waits.
+    InputHold hold([this](QObject*, QEvent* event) {
+        const bool escape =
+            (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (!dumpRunning || !escape) {
+            return false;
+        }
+        if (event->type() == QEvent::KeyPress) {
+            // Asked from the loop, not from inside the event filter; from a timer, so
+            // that the question's own loop still carries the mailbox's posted calls.
+            QTimer::singleShot(1, this, [this] { AskStopDump(); });
+        }
+        return true;
+    });
+    operationRunning = true;
     ProcessThread worker(port, fileName, mode, environment);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    wait.exec();
     const std::int32_t code = worker.Wait();
+    operationRunning = false;
+    if (code == LINK_OK || (mode == OpSelfTest && code > 0)) {
+        QSettings(SettingsOrganization, SettingsApplication)
+            .setValue(LastPortKey, QString::fromLocal8Bit(port));
+    }
     return {code, portOpened.load()};
 }
 
 void TfrmWSRXUtil::OnBtnFirmwareClick() {
     serialRead = false;
     const WorkerResult result = RunWorker(OpReadInfo);
-    if (result.code < 0) {
+    if (closeAfterCommand) {
+        // The user is leaving: no box stands in the way.
+    } else if (result.code < 0) {
         ShowLinkError(this, result.code);
     } else if (result.code > 0) {
         presenter.ShowMessage(
@@ -140,7 +233,7 @@ void TfrmWSRXUtil::OnBtnFirmwareClick() {
 
 void TfrmWSRXUtil::OnBtnTestClick() {
     OnBtnFirmwareClick();
-    if (infoResult != 0) {
+    if (infoResult != 0 || closeAfterCommand) {
         return;
     }
     Hourglass hourglass;
@@ -151,7 +244,9 @@ void TfrmWSRXUtil::OnBtnTestClick() {
     // The cursor is back before any box, so the user never answers one under an hourglass.
     hourglass.Restore();
     if (result < 0) {
-        ShowLinkError(this, result);
+        if (!closeAfterCommand) {
+            ShowLinkError(this, result);
+        }
         return;
     }
     selfTestResult = result;
@@ -161,7 +256,9 @@ void TfrmWSRXUtil::OnBtnTestClick() {
 
 void TfrmWSRXUtil::OnBtnMemoryClick() {
     OnBtnFirmwareClick();
-    FileSaveExecute();
+    if (!closeAfterCommand) {
+        FileSaveExecute();
+    }
 }
 
 void TfrmWSRXUtil::FileSaveExecute() {
@@ -178,17 +275,28 @@ void TfrmWSRXUtil::FileSaveExecute() {
         return;
     }
     Hourglass hourglass;
-    const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "hex");
-    SetProgressMaximum(DumpBarMaximum);
-    TimerThread ticker(DumpTickMs, *this);
+    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "hex");
+    // The bar counts the blocks written, as the dump reports them.
+    SetProgressMaximum(static_cast<int>(DumpBlockCount));
+    ShowDumpProgress(0);
+    ui->ProgressBar->setTextVisible(true);
+    OperationHooks hooks;
+    hooks.blockWritten = [this](std::uint32_t blocks) {
+        mailbox.Post([this, blocks] { ShowDumpProgress(blocks); });
+    };
+    dumpStop = false;
+    hooks.stop = &dumpStop;
     DumpRecord record;
-    const std::int32_t result = RunWorker(OpMemoryDump, fileName, {}, &record).code;
+    dumpRunning = true;
+    const std::int32_t result = RunWorker(OpMemoryDump, fileName, hooks, &record).code;
+    dumpRunning = false;
     hourglass.Restore();
     const DumpOutcome outcome =
         DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), fileName);
     presenter.ShowMessage(this, QString::fromLocal8Bit(outcome.text), outcome.caption,
                           outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
-    ticker.Terminate();
+    ui->ProgressBar->setTextVisible(false);
+    ui->ProgressBar->setValue(0);
 }
 
 void TfrmWSRXUtil::BtnReportClick() {
@@ -297,8 +405,10 @@ void TfrmWSRXUtil::SetLabelVisible(InfoLabel label, bool visible) {
 
 void TfrmWSRXUtil::StepIt() {
     mailbox.Post([this] {
-        ui->ProgressBar->setValue(
-            std::min(ui->ProgressBar->value() + 1, ui->ProgressBar->maximum()));
+        // A step past the end starts the bar again from its beginning.
+        const int next = ui->ProgressBar->value() + 1;
+        ui->ProgressBar->setValue(next > ui->ProgressBar->maximum() ? ui->ProgressBar->minimum()
+                                                                    : next);
         ui->ProgressBar->repaint();
         update();
     });

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class QCloseEvent;
 class QDialog;
 class QLabel;
 class Presenter;
@@ -48,6 +49,9 @@ public:
     Presenter& MessagePresenter() { return presenter; }
 
     void SetTimeCalibrationDialog(QDialog* dialog) { timeCalibration = dialog; }
+    // Reads the COM port list anew, keeping the selected port while it is listed;
+    // run at start and each time the user opens the list.
+    void RefreshPortList();
     // The pauses between logger commands; tests shorten them.
     void SetOperationSleeper(Protocols::Sleeper sleeper) { operationSleeper = std::move(sleeper); }
 
@@ -58,6 +62,11 @@ public slots:
     void BtnReportClick();
     void butExtTimeCalClick();
     void FileSaveExecute();
+
+protected:
+    // During Read Memory Dump, asks whether to stop it; during any other operation,
+    // closes once the operation has ended.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct WorkerResult {
@@ -70,6 +79,11 @@ private:
     void PresentSelfTestResult(std::int32_t result);
     // Back to the start: no self-test presented, SelfTestResult 255.
     void ClearSelfTestResult();
+    // The port list with preferred selected when listed, else the first entry.
+    void FillPortList(const QString& preferred);
+    // The stop question of a running dump; true when the user chose to stop it.
+    bool AskStopDump();
+    void ShowDumpProgress(std::uint32_t blocks);
     void SetProgressMaximum(int maximum);
     QLabel* Label(InfoLabel label) const;
 
@@ -94,6 +108,12 @@ private:
     QString selfTestSerial;
     // Set when the running information read has written the serial number.
     bool serialRead = false;
+    bool operationRunning = false;
+    bool dumpRunning = false;
+    bool askingStop = false;
+    std::atomic<bool> dumpStop{false};
+    // The window was closed during an operation: it closes when the command ends.
+    bool closeAfterCommand = false;
 };
 
 // The program's main window.

@@ -314,6 +314,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ApplyProgramFont();
+    UseScratchSettings();
     WindowFaultsTest test;
     QStringList arguments = QApplication::arguments();
     rootOnlyPass = arguments.removeAll("--root-only") > 0;

@@ -3,6 +3,7 @@
 #include "ui/Presenter.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QStringList>
 #include <deque>
 #include <functional>
@@ -15,16 +16,19 @@ public:
         QString text;
         QString caption;
         Icon icon;
-        bool underHourglass; // an override cursor was set while the box was up
+        bool underHourglass; // the hourglass was up while the box was
     };
 
     std::vector<Message> messages;
     std::vector<SaveRequest> saveRequests;
     std::deque<std::optional<QString>> saveAnswers; // none left: the user cancels
     std::function<void()> onSaveDialog;
+    std::vector<Message> questions;
+    std::deque<bool> askAnswers; // none left: No
+    std::function<void()> onQuestion;
 
     void ShowMessage(QWidget*, const QString& text, const QString& caption, Icon icon) override {
-        messages.push_back({text, caption, icon, QApplication::overrideCursor() != nullptr});
+        messages.push_back({text, caption, icon, Hourglass()});
     }
     std::optional<QString> GetSaveFileName(QWidget*, const SaveRequest& request) override {
         saveRequests.push_back(request);
@@ -41,6 +45,22 @@ public:
             return std::nullopt;
         }
         return name;
+    }
+    bool Ask(QWidget*, const QString& text, const QString& caption) override {
+        questions.push_back({text, caption, Icon::None, Hourglass()});
+        if (onQuestion) {
+            onQuestion();
+        }
+        if (askAnswers.empty()) {
+            return false;
+        }
+        const bool yes = askAnswers.front();
+        askAnswers.pop_front();
+        return yes;
+    }
+    static bool Hourglass() {
+        const QCursor* cursor = QApplication::overrideCursor();
+        return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
     }
     QStringList Texts() const {
         QStringList texts;

@@ -1,9 +1,19 @@
 #pragma once
 
 #include <QComboBox>
+#include <QSettings>
 #include <QString>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <string>
+
+// Points the per-user settings at a scratch folder for the life of the test
+// program, so that no test writes into the settings of the account that runs it.
+inline void UseScratchSettings() {
+    static QTemporaryDir folder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+}
 
 // Selects a port in the main window's COM port box; false when it is not listed.
 inline bool SelectPort(QWidget& mainWindow, const std::string& port) {

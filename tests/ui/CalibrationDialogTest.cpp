@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ApplyProgramFont();
+    UseScratchSettings();
     CalibrationDialogTest test;
     return QTest::qExec(&test, argc, argv);
 }

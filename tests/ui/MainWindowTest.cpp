@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using std::chrono::milliseconds;
@@ -139,6 +141,14 @@ private slots:
         QCOMPARE(Child<QPushButton>("BtnTest")->text(), QString("Run Self-&Test"));
         QCOMPARE(Child<QProgressBar>("ProgressBar")->geometry(), QRect(0, 621, 513, 17));
         QCOMPARE(Child("LblComPort")->buddy(), Child<QComboBox>("CmbComPort"));
+        // The port label and box inside the Settings frame, clear of its lines.
+        const QRect inside = Child<QWidget>("GpbComPort")->contentsRect();
+        QVERIFY(inside.contains(Child("LblComPort")->geometry()));
+        QVERIFY(inside.contains(Child<QComboBox>("CmbComPort")->geometry()));
+        // The self-test pictures let the panel show through.
+        for (const char* picture : {"imgCheck", "imgCross", "imgNotDone"}) {
+            QCOMPARE(Child(picture)->pixmap().toImage().pixelColor(0, 0).alpha(), 0);
+        }
 
         // Keyboard order: the command buttons first, then the port, report, calibration.
         const QList<QWidget*> expected{
@@ -355,6 +365,8 @@ private slots:
 
     void aCompleteDumpIsTheLoggerMemory() {
         presenter->saveAnswers.push_back(folder->filePath("dump")); // no extension typed
+        auto* bar = Child<QProgressBar>("ProgressBar");
+        QSignalSpy steps(bar, &QProgressBar::valueChanged);
         Click("BtnMemory");
         QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
         const Presenter::SaveRequest& request = presenter->saveRequests[0];
@@ -373,7 +385,139 @@ private slots:
         const std::vector<std::uint8_t> memory = logger->Memory(0, 270336);
         QVERIFY(std::equal(memory.begin(), memory.end(),
                            reinterpret_cast<const std::uint8_t*>(bytes.constData())));
-        QCOMPARE(Child<QProgressBar>("ProgressBar")->maximum(), 2000);
+        // The bar counted every block once, in order, and was emptied after the box.
+        QCOMPARE(bar->maximum(), 1056);
+        QCOMPARE(steps.size(), 1057);
+        for (int block = 1; block <= 1056; ++block) {
+            QCOMPARE(steps[block - 1].at(0).toInt(), block);
+        }
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(bar->format(), QString("Block 1056 of 1056"));
+        QVERIFY(!bar->isTextVisible());
+    }
+
+    // Esc or the close button during a dump asks first; Yes stops the dump after
+    // the block in progress, No lets it run on.
+    void aDumpCanBeStopped_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Esc, Yes") << true << true;
+        QTest::newRow("close, Yes") << false << true;
+        QTest::newRow("close, No") << false << false;
+    }
+
+    void aDumpCanBeStopped() {
+        QFETCH(bool, escape);
+        QFETCH(bool, yes);
+        presenter->askAnswers.push_back(yes);
+        // The dump waits after its 5th block until the user has answered.
+        std::atomic<bool> dumping{false};
+        std::atomic<bool> reached{false};
+        std::atomic<bool> answered{false};
+        std::atomic<int> blocks{0};
+        presenter->onSaveDialog = [&] { dumping = true; };
+        window->SetOperationSleeper([&](milliseconds pause) {
+            if (dumping && pause == milliseconds(50) && ++blocks == 5) {
+                reached = true;
+                for (int wait = 0; wait < 1000 && !answered; ++wait) {
+                    std::this_thread::sleep_for(milliseconds(5));
+                }
+            }
+        });
+        bool asked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (reached && !asked) {
+                asked = true;
+                if (escape) {
+                    QTest::keyClick(Child<QPushButton>("BtnMemory"), Qt::Key_Escape);
+                } else {
+                    window->close();
+                }
+            } else if (asked && !presenter->questions.empty()) {
+                answered = true;
+            }
+        });
+        poll.start(5);
+        const QString path = folder->filePath("stopped.hex");
+        presenter->saveAnswers.push_back(path);
+        Click("BtnMemory");
+        poll.stop();
+
+        QCOMPARE(presenter->questions.size(), std::size_t{1});
+        QCOMPARE(presenter->questions[0].text,
+                 QString("Stop the memory dump? The file keeps the blocks read so far."));
+        QVERIFY(!presenter->questions[0].underHourglass);
+        if (yes) {
+            QCOMPARE(presenter->Texts(),
+                     QStringList{"Memory dump stopped\nThe dump was stopped after 5 of 1056 "
+                                 "blocks. " +
+                                 path + " holds the first 1280 bytes."});
+            QCOMPARE(QFileInfo(path).size(), qint64{1280});
+            CSerial port;
+            QCOMPARE(port.Open(logger->PortName().c_str(), 2048, 2048), 0);
+        } else {
+            QCOMPARE(presenter->Texts(), QStringList{"Memory Dump Saved"});
+            QCOMPARE(QFileInfo(path).size(), qint64{270336});
+        }
+        // Closed with Yes: the window goes once the outcome has been shown.
+        QCOMPARE(window->isVisible(), escape || !yes);
+    }
+
+    void closingDuringAnotherOperationWaitsForIt() {
+        logger->SetSelfTest(0, milliseconds(600));
+        QTimer::singleShot(200, window.get(), [this] { window->close(); });
+        Click("BtnTest");
+        QVERIFY(!window->isVisible());
+        QCOMPARE(Letters(), QString("cckacz"));
+        QVERIFY(presenter->messages.empty());
+    }
+
+    void thePortListIsReadEachTimeItOpens() {
+        auto* ports = Child<QComboBox>("CmbComPort");
+        const QString chosen = ports->currentText();
+        sim::SimulatedLogger later(UniqueLoggerConfig("W"));
+        QCOMPARE(later.Start(), 0);
+        const QString added = QString::fromStdString(later.PortName());
+        QCOMPARE(ports->findText(added), -1);
+        ports->showPopup();
+        ports->hidePopup();
+        QVERIFY(ports->findText(added) >= 0);
+        QCOMPARE(ports->currentText(), chosen);
+
+        later.Stop();
+        ports->showPopup();
+        ports->hidePopup();
+        QCOMPARE(ports->findText(added), -1);
+        QCOMPARE(ports->currentText(), chosen);
+
+        // The chosen port gone: the first entry.
+        logger->Stop();
+        ports->showPopup();
+        ports->hidePopup();
+        QCOMPARE(ports->findText(chosen), -1);
+        QCOMPARE(ports->currentIndex(), ports->count() > 0 ? 0 : -1);
+    }
+
+    void theLastPortUsedWithSuccessIsChosenAtStart() {
+        sim::SimulatedLogger other(UniqueLoggerConfig("W"));
+        QCOMPARE(other.Start(), 0);
+        window->RefreshPortList();
+        // Whichever of the two the list does not open on.
+        auto* ports = Child<QComboBox>("CmbComPort");
+        const std::string used = ports->itemText(0) == QString::fromStdString(logger->PortName())
+                                     ? other.PortName()
+                                     : logger->PortName();
+        QVERIFY(SelectPort(*window, used));
+        Click("BtnFirmware");
+        QCOMPARE(window->InfoResult(), 0);
+
+        TfrmWSRXUtil next(*presenter);
+        QCOMPARE(next.PortName(), QString::fromStdString(used));
+        QVERIFY2(QSettings("Corvane", "Wellscribe Onyx Diagnostics Utility")
+                     .fileName()
+                     .startsWith(QDir::tempPath()),
+                 "tests keep their settings in a scratch folder");
     }
 
     void aDumpFailingOnTheFifthBlockKeepsFourBlocks() {
@@ -422,10 +566,16 @@ private slots:
     void theTickerEmptiesTheBarWhenStoppedEarly() {
         logger->SetSelfTest(0, milliseconds(2300));
         auto* bar = Child<QProgressBar>("ProgressBar");
+        // Full from an earlier command: a step past the end starts the bar again.
+        bar->setMaximum(15);
+        bar->setValue(15);
         QSignalSpy steps(bar, &QProgressBar::valueChanged);
         Click("BtnTest");
         QCOMPARE(bar->maximum(), 15);
         QTRY_COMPARE(bar->value(), 0);
+        QVERIFY(steps.size() >= 3);
+        QCOMPARE(steps[0].at(0).toInt(), 0);
+        QCOMPARE(steps[1].at(0).toInt(), 1);
         int highest = 0;
         for (const auto& step : steps) {
             highest = std::max(highest, step.at(0).toInt());
@@ -552,7 +702,9 @@ private slots:
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false); // tests close their windows
     ApplyProgramFont();
+    UseScratchSettings();
     MainWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }
