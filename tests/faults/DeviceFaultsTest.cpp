@@ -8,7 +8,7 @@
 #include "operations/DumpFile.h"
 #include "operations/OperationFixture.h"
 #include "operations/Operations.h"
-#include "ui/MainWindowText.h"
+#include "ui/text/MainWindowText.h"
 
 #include <chrono>
 #include <string>

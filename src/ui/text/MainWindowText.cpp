@@ -1,4 +1,4 @@
-#include "ui/MainWindowText.h"
+#include "ui/text/MainWindowText.h"
 
 #include "communication/Commands.h"
 #include "communication/ResultCodes.h"
