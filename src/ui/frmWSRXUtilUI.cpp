@@ -4,14 +4,14 @@
 #include "communication/serial/PortList.h"
 #include "operations/ProcessThread.h"
 #include "operations/TimerThread.h"
+#include "report/ReportText.h"
 #include "ui/Application.h"
 #include "ui/InputHold.h"
-#include "ui/MainWindowText.h"
 #include "ui/Presenter.h"
 #include "ui/ProgramFolders.h"
-#include "ui/ReportText.h"
 #include "ui/TestIcons.h"
 #include "ui/frmReport.h"
+#include "ui/text/MainWindowText.h"
 #include "ui_frmWSRXUtilUI.h"
 
 #include <QApplication>
