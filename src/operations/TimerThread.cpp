@@ -8,8 +8,7 @@ constexpr std::chrono::milliseconds ResetDelay{100};
 } // namespace
 
 TimerThread::TimerThread(int intervalMs, ProgressTarget& progressBar)
-    : progressBar(progressBar),
-      interval(intervalMs),
+    : progressBar(progressBar), interval(intervalMs),
       thread([this](std::stop_token stop) { Run(stop); }) {}
 
 TimerThread::~TimerThread() {
@@ -19,7 +18,9 @@ TimerThread::~TimerThread() {
     }
 }
 
-void TimerThread::Terminate() { thread.request_stop(); }
+void TimerThread::Terminate() {
+    thread.request_stop();
+}
 
 bool TimerThread::Finished() const {
     std::lock_guard lock(mutex);

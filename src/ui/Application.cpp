@@ -22,9 +22,13 @@ void ApplyProgramFont() {
     QApplication::setFont(font);
 }
 
-Hourglass::Hourglass() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+Hourglass::Hourglass() {
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
 
-Hourglass::~Hourglass() { Restore(); }
+Hourglass::~Hourglass() {
+    Restore();
+}
 
 void Hourglass::Restore() {
     if (active) {

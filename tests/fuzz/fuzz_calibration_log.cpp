@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 struct ScratchFolder {
     fs::path path;
     ScratchFolder() {
-        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
-                                                           : fs::temp_directory_path();
+        const fs::path base =
+            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         path = base / ("onyx-fuzz-log-" + std::to_string(getpid()));
         fs::create_directories(path);
     }

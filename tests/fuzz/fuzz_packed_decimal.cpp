@@ -113,8 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     CheckPackedDecimal(data);
-    FUZZ_CHECK(DecodeUInt24(EncodeUInt24(DecodeUInt24(std::span<const std::uint8_t, 3>(data, 3)))) ==
-               DecodeUInt24(std::span<const std::uint8_t, 3>(data, 3)));
+    FUZZ_CHECK(
+        DecodeUInt24(EncodeUInt24(DecodeUInt24(std::span<const std::uint8_t, 3>(data, 3)))) ==
+        DecodeUInt24(std::span<const std::uint8_t, 3>(data, 3)));
     if (size >= 7) {
         float any = 0.0f;
         std::memcpy(&any, data + 3, sizeof any);

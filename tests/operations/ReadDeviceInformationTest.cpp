@@ -46,7 +46,9 @@ protected:
         logger.SetMemory(ExtremesAddress, block);
     }
 
-    std::int32_t Read() { return ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()); }
+    std::int32_t Read() {
+        return ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper());
+    }
 
     FakeLabels labels;
 };
@@ -57,7 +59,7 @@ const std::vector<L> ReadingLabels{L::Temperature, L::Pressure, L::ReadingSoluti
                                    L::ReadingSolution2};
 
 TEST_F(ReadInfo, FirmwareTwoReadsEverythingIntoTheLabels) {
-    SetExtremes(PackDecimal(1, 125, false),   // 12.5
+    SetExtremes(PackDecimal(1, 125, false),    // 12.5
                 PackDecimal(5, 123456, false), // 1.23456
                 PackDecimal(0, 123456, false), // 123456
                 0x0A0B0C);
@@ -182,13 +184,13 @@ TEST_F(ReadInfo, ReadingsFailuresAreTimeOuts) {
 // step, and a link failure at the same places.
 struct StepFailure {
     const char* name;
-    int commandPause;     // inject at this pause between commands; 0: before the first
+    int commandPause; // inject at this pause between commands; 0: before the first
     sim::FaultKind kind;
     char letter;
     std::int32_t result;
-    const char* letters;  // requests the logger sees
+    const char* letters; // requests the logger sees
     std::vector<L> hidden;
-    std::vector<L> written; // labels written before the failure
+    std::vector<L> written;    // labels written before the failure
     std::vector<L> shown = {}; // shown before the failure, and left so
 };
 
@@ -196,8 +198,8 @@ class ReadInfoStepFailure : public ReadInfo, public ::testing::WithParamInterfac
 
 TEST_P(ReadInfoStepFailure, EndsWithTheCodeAndLeavesTheLabelsAsTheStepSays) {
     const StepFailure& step = GetParam();
-    const sim::Fault fault = FaultOn(step.kind, step.letter,
-                                     step.kind == sim::FaultKind::EmptyPayload ? 1 : sim::EveryRequest);
+    const sim::Fault fault = FaultOn(
+        step.kind, step.letter, step.kind == sim::FaultKind::EmptyPayload ? 1 : sim::EveryRequest);
     if (step.commandPause == 0) {
         logger.InjectFault(fault);
     } else {
@@ -221,24 +223,66 @@ TEST_P(ReadInfoStepFailure, EndsWithTheCodeAndLeavesTheLabelsAsTheStepSays) {
     EXPECT_FALSE(labels.Written(L::ElapsedTime));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, ReadInfoStepFailure,
-    ::testing::Values(
-        StepFailure{"SerialEmpty", 0, sim::FaultKind::EmptyPayload, 'c', LINK_ERR_CRC, "c",
-                    {L::SerialNo}, {}},
-        StepFailure{"SerialAck", 0, sim::FaultKind::WrongAcknowledge, 'c', LINK_ERR_ACK, "ccccc",
-                    {L::SerialNo}, {}},
-        StepFailure{"ModelEmpty", 1, sim::FaultKind::EmptyPayload, 'c', LINK_ERR_CRC, "cc", {},
-                    {L::SerialNo}},
-        StepFailure{"StatusEmpty", 0, sim::FaultKind::EmptyPayload, 'k', LINK_ERR_CRC, "cck",
-                    {L::ChargeLevel, L::Battery, L::Firmware}, {L::SerialNo, L::ModelNo}},
-        StepFailure{"StatusAck", 0, sim::FaultKind::WrongAcknowledge, 'k', LINK_ERR_ACK,
-                    "cckkkkk", {L::ChargeLevel, L::Battery, L::Firmware}, {L::ModelNo}},
-        StepFailure{"ExtremesEmpty", 3, sim::FaultKind::EmptyPayload, 'c', LINK_ERR_CRC, "cckac",
-                    {}, {L::Firmware, L::Temperature, L::Pressure}, ExtremeLabels},
-        StepFailure{"ExtremesAck", 3, sim::FaultKind::WrongAcknowledge, 'c', LINK_ERR_ACK,
-                    "cckaccccc", {}, {L::Temperature}, ExtremeLabels}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, ReadInfoStepFailure,
+                         ::testing::Values(StepFailure{"SerialEmpty",
+                                                       0,
+                                                       sim::FaultKind::EmptyPayload,
+                                                       'c',
+                                                       LINK_ERR_CRC,
+                                                       "c",
+                                                       {L::SerialNo},
+                                                       {}},
+                                           StepFailure{"SerialAck",
+                                                       0,
+                                                       sim::FaultKind::WrongAcknowledge,
+                                                       'c',
+                                                       LINK_ERR_ACK,
+                                                       "ccccc",
+                                                       {L::SerialNo},
+                                                       {}},
+                                           StepFailure{"ModelEmpty",
+                                                       1,
+                                                       sim::FaultKind::EmptyPayload,
+                                                       'c',
+                                                       LINK_ERR_CRC,
+                                                       "cc",
+                                                       {},
+                                                       {L::SerialNo}},
+                                           StepFailure{"StatusEmpty",
+                                                       0,
+                                                       sim::FaultKind::EmptyPayload,
+                                                       'k',
+                                                       LINK_ERR_CRC,
+                                                       "cck",
+                                                       {L::ChargeLevel, L::Battery, L::Firmware},
+                                                       {L::SerialNo, L::ModelNo}},
+                                           StepFailure{"StatusAck",
+                                                       0,
+                                                       sim::FaultKind::WrongAcknowledge,
+                                                       'k',
+                                                       LINK_ERR_ACK,
+                                                       "cckkkkk",
+                                                       {L::ChargeLevel, L::Battery, L::Firmware},
+                                                       {L::ModelNo}},
+                                           StepFailure{"ExtremesEmpty",
+                                                       3,
+                                                       sim::FaultKind::EmptyPayload,
+                                                       'c',
+                                                       LINK_ERR_CRC,
+                                                       "cckac",
+                                                       {},
+                                                       {L::Firmware, L::Temperature, L::Pressure},
+                                                       ExtremeLabels},
+                                           StepFailure{"ExtremesAck",
+                                                       3,
+                                                       sim::FaultKind::WrongAcknowledge,
+                                                       'c',
+                                                       LINK_ERR_ACK,
+                                                       "cckaccccc",
+                                                       {},
+                                                       {L::Temperature},
+                                                       ExtremeLabels}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReadInfo, PortThatCannotBeOpenedSendsNothing) {
     const std::int32_t result = ReadDeviceInformation(MissingPort(), labels, RecordingSleeper());
