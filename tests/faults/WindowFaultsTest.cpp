@@ -3,25 +3,16 @@
 // simulated logger.
 
 #include "FaultSandbox.h"
-#include "SimulatedLogger.h"
 #include "calibration/CalibrationLog.h"
 #include "support/FakePcClock.h"
-#include "support/RecordingPresenter.h"
-#include "support/TestLogger.h"
-#include "support/WindowSupport.h"
+#include "support/WindowTestBase.h"
 #include "ui/Application.h"
 #include "ui/frmReport.h"
 #include "ui/frmTimeCalUI.h"
-#include "ui/frmWSRXUtilUI.h"
 
-#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
-#include <QtTest>
 #include <atomic>
-#include <chrono>
-#include <memory>
 #include <unistd.h>
 
 using std::chrono::milliseconds;
@@ -62,21 +53,16 @@ sim::Fault Every(sim::FaultKind kind) {
 
 } // namespace
 
-class WindowFaultsTest : public QObject {
+class WindowFaultsTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<sim::SimulatedLogger> logger;
-    std::unique_ptr<RecordingPresenter> presenter;
-    std::unique_ptr<TfrmWSRXUtil> window;
-    std::unique_ptr<ScratchFolder> folder;
+    // The files of these cases, in a folder that can take a tiny file system of its own.
+    std::unique_ptr<ScratchFolder> sandbox;
     FakePcClock clock;
 
-    void Click(const char* button) {
-        QTest::mouseClick(window->findChild<QPushButton*>(button), Qt::LeftButton);
-    }
     QString InFolder(const char* name) const {
-        return QString::fromStdString((*folder / name).string());
+        return QString::fromStdString((*sandbox / name).string());
     }
 
     // The one message shown, as an error with the warning icon.
@@ -132,7 +118,7 @@ private:
     }
 
     TfrmTimeCal* OpenCalibration() {
-        auto* dialog = new TfrmTimeCal(*window, *presenter, folder->Path());
+        auto* dialog = new TfrmTimeCal(*window, *presenter, sandbox->Path());
         window->SetTimeCalibrationDialog(dialog);
         clock.now = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
         dialog->SetClock(clock);
@@ -143,22 +129,14 @@ private:
 
 private slots:
     void init() {
-        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig("WF"));
-        QCOMPARE(logger->Start(), 0);
-        presenter = std::make_unique<RecordingPresenter>();
-        folder = std::make_unique<ScratchFolder>();
-        QVERIFY(!folder->Path().empty());
-        window = std::make_unique<TfrmWSRXUtil>(*presenter);
-        window->SetOperationSleeper([](milliseconds) {});
-        QVERIFY(SelectPort(*window, logger->PortName()));
-        window->show();
+        sandbox = std::make_unique<ScratchFolder>();
+        QVERIFY(!sandbox->Path().empty());
+        StartWindow("WF");
     }
 
     void cleanup() {
-        window.reset();
-        presenter.reset();
-        logger.reset();
-        folder.reset();
+        StopWindow();
+        sandbox.reset();
     }
 
     void aPortVanishingMidDumpSaysTheDumpFailedAndKeepsTheBlocks() {
@@ -190,7 +168,7 @@ private slots:
     }
 
     void aFullDiskMidDumpIsAnErrorWithTheBlocksWritten() {
-        if (const std::string why = folder->MountTiny(64 * 1024); !why.empty()) {
+        if (const std::string why = sandbox->MountTiny(64 * 1024); !why.empty()) {
             QSKIP(why.c_str());
         }
         const QString path = InFolder("full.hex");
@@ -241,12 +219,12 @@ private slots:
         const std::string old = "Name=Old\r\nreport";
         const QString path = InFolder("report.txt");
         if (full || geteuid() == 0) {
-            if (const std::string why = folder->MountTiny(64 * 1024); !why.empty()) {
+            if (const std::string why = sandbox->MountTiny(64 * 1024); !why.empty()) {
                 QSKIP(why.c_str());
             }
         }
         WriteBytes(path.toStdString(), old);
-        const std::string why = full ? folder->Fill() : folder->SealReadOnly();
+        const std::string why = full ? sandbox->Fill() : sandbox->SealReadOnly();
         if (!why.empty()) {
             QSKIP(why.c_str());
         }
@@ -264,14 +242,14 @@ private slots:
 
     void aCalibrationLogThatCannotBeSavedNamesTheFileAndKeepsTheLine() {
         if (geteuid() == 0) {
-            if (const std::string why = folder->MountTiny(64 * 1024); !why.empty()) {
+            if (const std::string why = sandbox->MountTiny(64 * 1024); !why.empty()) {
                 QSKIP(why.c_str());
             }
         }
         const std::string old = "42,01/01/07 00:00:00\r\n";
-        const std::filesystem::path log = CalibrationLog::PathIn(folder->Path());
+        const std::filesystem::path log = CalibrationLog::PathIn(sandbox->Path());
         WriteBytes(log, old);
-        if (const std::string why = folder->SealReadOnly(); !why.empty()) {
+        if (const std::string why = sandbox->SealReadOnly(); !why.empty()) {
             QSKIP(why.c_str());
         }
         TfrmTimeCal* dialog = OpenCalibration();
@@ -292,7 +270,7 @@ private slots:
             bytes += static_cast<char>(i);
         }
         bytes += std::string(4, '\r') + std::string(70000, 'L') + '\0' + "hidden";
-        WriteBytes(CalibrationLog::PathIn(folder->Path()), bytes);
+        WriteBytes(CalibrationLog::PathIn(sandbox->Path()), bytes);
         TfrmTimeCal* dialog = OpenCalibration();
         auto* list = dialog->findChild<QListWidget*>("chklstLogger");
         // Bytes 1 to 9 end at the LF, 11 and 12 at the CR, 14 to 255 at the first
@@ -314,7 +292,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ApplyProgramFont();
-    UseScratchSettings();
+    WindowTestBase::UseScratchSettings();
     WindowFaultsTest test;
     QStringList arguments = QApplication::arguments();
     rootOnlyPass = arguments.removeAll("--root-only") > 0;

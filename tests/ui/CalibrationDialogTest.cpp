@@ -1,27 +1,16 @@
 // The calibration dialog on the offscreen platform against the simulated logger,
 // with a PC clock the test moves.
 
-#include "SimulatedLogger.h"
 #include "communication/serial/SERIAL.h"
 #include "support/FakePcClock.h"
-#include "support/RecordingPresenter.h"
-#include "support/TestLogger.h"
-#include "support/WindowSupport.h"
+#include "support/WindowTestBase.h"
 #include "ui/Application.h"
 #include "ui/frmTimeCalUI.h"
-#include "ui/frmWSRXUtilUI.h"
 
-#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
-#include <chrono>
-#include <memory>
 #include <unistd.h>
 
 using std::chrono::milliseconds;
@@ -33,23 +22,16 @@ constexpr double Second = 1.0 / 86400;
 
 } // namespace
 
-class CalibrationDialogTest : public QObject {
+class CalibrationDialogTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<sim::SimulatedLogger> logger;
-    std::unique_ptr<RecordingPresenter> presenter;
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<TfrmWSRXUtil> window;
     TfrmTimeCal* dialog = nullptr; // owned by the window
     FakePcClock clock;
     // 17 November 2006, 14:03:22
     const DateTimeValue startTime = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
 
     QListWidget* List() const { return dialog->findChild<QListWidget*>("chklstLogger"); }
-    void Click(const char* button) {
-        QTest::mouseClick(dialog->findChild<QPushButton*>(button), Qt::LeftButton);
-    }
     QString LogPath() const { return folder->filePath("LogTime.csv"); }
     QByteArray LogBytes() const {
         QFile file(LogPath());
@@ -82,12 +64,10 @@ private:
 
 private slots:
     void init() {
-        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig("C"));
-        QCOMPARE(logger->Start(), 0);
-        presenter = std::make_unique<RecordingPresenter>();
-        folder = std::make_unique<QTemporaryDir>();
-        window = std::make_unique<TfrmWSRXUtil>(*presenter);
-        QVERIFY(SelectPort(*window, logger->PortName()));
+        StartWindow("C");
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         dialog = new TfrmTimeCal(*window, *presenter, folder->path().toStdString());
         window->SetTimeCalibrationDialog(dialog);
         clock.now = startTime;
@@ -95,12 +75,7 @@ private slots:
         dialog->SetSleeper([](milliseconds) {});
     }
 
-    void cleanup() {
-        window.reset();
-        presenter.reset();
-        logger.reset();
-        folder.reset();
-    }
+    void cleanup() { StopWindow(); }
 
     void startsAsLaidOut() {
         QCOMPARE(dialog->windowTitle(), QString("Extended Time Calibration"));
@@ -122,7 +97,7 @@ private slots:
             QVERIFY(dialog->isModal());
             Click("butClose");
         });
-        QTest::mouseClick(window->findChild<QPushButton*>("butExtTimeCal"), Qt::LeftButton);
+        Click("butExtTimeCal");
         QVERIFY(!dialog->isVisible());
     }
 
@@ -294,7 +269,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ApplyProgramFont();
-    UseScratchSettings();
+    WindowTestBase::UseScratchSettings();
     CalibrationDialogTest test;
     return QTest::qExec(&test, argc, argv);
 }

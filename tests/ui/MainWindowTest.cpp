@@ -1,30 +1,18 @@
 // The main window on the offscreen platform against the simulated logger.
 
-#include "SimulatedLogger.h"
 #include "communication/serial/SERIAL.h"
-#include "support/RecordingPresenter.h"
-#include "support/TestLogger.h"
-#include "support/WindowSupport.h"
+#include "support/WindowTestBase.h"
 #include "ui/Application.h"
 #include "ui/frmReport.h"
-#include "ui/frmWSRXUtilUI.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
-#include <QtTest>
 #include <atomic>
-#include <chrono>
-#include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
@@ -32,28 +20,10 @@
 
 using std::chrono::milliseconds;
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<sim::SimulatedLogger> logger;
-    std::unique_ptr<RecordingPresenter> presenter;
-    std::unique_ptr<TfrmWSRXUtil> window;
-    std::unique_ptr<QTemporaryDir> folder;
-
-    template <typename T = QLabel> T* Child(const char* name) const {
-        T* child = window->findChild<T*>(name);
-        if (child == nullptr) {
-            qFatal("no control %s", name);
-        }
-        return child;
-    }
-    QString Text(const char* label) const { return Child(label)->text(); }
-    bool Shown(const char* label) const { return !Child(label)->isHidden(); }
-    void Click(const char* button) {
-        QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
-    }
-
     QString Letters() const {
         QString letters;
         for (const auto& request : logger->Requests()) {
@@ -101,24 +71,8 @@ private:
     }
 
 private slots:
-    void init() {
-        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig("W"));
-        QCOMPARE(logger->Start(), 0);
-        presenter = std::make_unique<RecordingPresenter>();
-        folder = std::make_unique<QTemporaryDir>();
-        window = std::make_unique<TfrmWSRXUtil>(*presenter);
-        // Pauses between commands cost nothing here; the link itself runs for real.
-        window->SetOperationSleeper([](milliseconds) {});
-        QVERIFY2(SelectPort(*window, logger->PortName()), "the simulated logger's port is listed");
-        window->show();
-    }
-
-    void cleanup() {
-        window.reset();
-        presenter.reset();
-        logger.reset();
-        folder.reset();
-    }
+    void init() { StartWindow("W"); }
+    void cleanup() { StopWindow(); }
 
     void startsAsLaidOut() {
         QCOMPARE(window->windowTitle(), QString("Corvane Wellscribe Onyx Diagnostics Utility"));
@@ -508,7 +462,7 @@ private slots:
         const std::string used = ports->itemText(0) == QString::fromStdString(logger->PortName())
                                      ? other.PortName()
                                      : logger->PortName();
-        QVERIFY(SelectPort(*window, used));
+        QVERIFY(SelectPort(used));
         Click("BtnFirmware");
         QCOMPARE(window->InfoResult(), 0);
 
@@ -704,7 +658,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false); // tests close their windows
     ApplyProgramFont();
-    UseScratchSettings();
+    WindowTestBase::UseScratchSettings();
     MainWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }

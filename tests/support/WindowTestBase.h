@@ -1,0 +1,88 @@
+#pragma once
+
+#include "SimulatedLogger.h"
+#include "support/RecordingPresenter.h"
+#include "support/TestLogger.h"
+#include "ui/frmWSRXUtilUI.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QObject>
+#include <QPushButton>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <chrono>
+#include <memory>
+#include <string>
+
+// What every window test case starts from: a simulated logger of its own, the main
+// window on that logger's port with a presenter that records every box and answers
+// every dialog, and a scratch folder; all gone when the case ends.
+//
+// Qt Test runs the slots of the test class itself, so the base has none: each test
+// class calls StartWindow() from its init() slot and StopWindow() from cleanup().
+class WindowTestBase : public QObject {
+public:
+    // Points the per-user settings at a scratch folder for the life of the test
+    // program, so that no test writes into the settings of the account that runs it.
+    static void UseScratchSettings() {
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    }
+
+protected:
+    std::unique_ptr<sim::SimulatedLogger> logger;
+    std::unique_ptr<RecordingPresenter> presenter;
+    std::unique_ptr<TfrmWSRXUtil> window;
+    std::unique_ptr<QTemporaryDir> folder;
+
+    // The logger's port name starts with portPrefix, which keeps the ports of the
+    // test programs that run side by side apart.
+    void StartWindow(const std::string& portPrefix) {
+        logger = std::make_unique<sim::SimulatedLogger>(UniqueLoggerConfig(portPrefix));
+        QCOMPARE(logger->Start(), 0);
+        presenter = std::make_unique<RecordingPresenter>();
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(folder->isValid());
+        window = std::make_unique<TfrmWSRXUtil>(*presenter);
+        // Pauses between commands cost nothing here; the link itself runs for real.
+        window->SetOperationSleeper([](std::chrono::milliseconds) {});
+        QVERIFY2(SelectPort(logger->PortName()), "the simulated logger's port is listed");
+        window->show();
+    }
+
+    // The window first: it owns the dialogs, which may still refer to the rest.
+    void StopWindow() {
+        window.reset();
+        presenter.reset();
+        logger.reset();
+        folder.reset();
+    }
+
+    // Selects a port in the COM port box; false when it is not listed.
+    bool SelectPort(const std::string& port) const {
+        auto* ports = Child<QComboBox>("CmbComPort");
+        const int index = ports->findText(QString::fromStdString(port));
+        if (index >= 0) {
+            ports->setCurrentIndex(index);
+        }
+        return index >= 0;
+    }
+
+    // A control of the window or of a dialog it owns, by its object name.
+    template <typename T = QLabel> T* Child(const char* name) const {
+        T* child = window->findChild<T*>(name);
+        if (child == nullptr) {
+            qFatal("no control %s", name);
+        }
+        return child;
+    }
+    QString Text(const char* label) const { return Child(label)->text(); }
+    bool Shown(const char* label) const { return !Child(label)->isHidden(); }
+    void Click(const char* button) {
+        QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
+    }
+};
