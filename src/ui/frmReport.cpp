@@ -22,6 +22,9 @@ TfrmReport::TfrmReport(QWidget* owner, Presenter& messagePresenter, std::string 
     connect(ui->BtnOkRep, &QPushButton::clicked, this,
             [this] { RunHandler(this, presenter, [this] { BtnOkRepClick(); }); });
     connect(ui->BtnCancelRep, &QPushButton::clicked, this, &TfrmReport::BtnCancelRepClick);
+    // The save step; no control or key triggers it, Ok calls its handler.
+    connect(ui->FileSave, &QAction::triggered, this,
+            [this] { RunHandler(this, presenter, [this] { FileSaveExecute(); }); });
 }
 
 TfrmReport::~TfrmReport() = default;

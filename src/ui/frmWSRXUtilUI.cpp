@@ -76,20 +76,24 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     ui->GpbFirmware->setVisible(true);
     ui->GpbTest->setVisible(true);
 
-    const auto handle = [this](QPushButton* button, void (TfrmWSRXUtil::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] {
+    const auto handle = [this](void (TfrmWSRXUtil::*handler)()) {
+        return [this, handler] {
             RunHandler(this, presenter, [this, handler] { (this->*handler)(); });
             if (closeAfterCommand) {
                 closeAfterCommand = false;
                 close();
             }
-        });
+        };
     };
-    handle(ui->BtnFirmware, &TfrmWSRXUtil::OnBtnFirmwareClick);
-    handle(ui->BtnTest, &TfrmWSRXUtil::OnBtnTestClick);
-    handle(ui->BtnMemory, &TfrmWSRXUtil::OnBtnMemoryClick);
-    handle(ui->BtnReport, &TfrmWSRXUtil::BtnReportClick);
-    handle(ui->butExtTimeCal, &TfrmWSRXUtil::butExtTimeCalClick);
+    connect(ui->BtnFirmware, &QPushButton::clicked, this,
+            handle(&TfrmWSRXUtil::OnBtnFirmwareClick));
+    connect(ui->BtnTest, &QPushButton::clicked, this, handle(&TfrmWSRXUtil::OnBtnTestClick));
+    connect(ui->BtnMemory, &QPushButton::clicked, this, handle(&TfrmWSRXUtil::OnBtnMemoryClick));
+    connect(ui->BtnReport, &QPushButton::clicked, this, handle(&TfrmWSRXUtil::BtnReportClick));
+    connect(ui->butExtTimeCal, &QPushButton::clicked, this,
+            handle(&TfrmWSRXUtil::butExtTimeCalClick));
+    // The dump's save-as; no control or key triggers it, Read Memory Dump calls its handler.
+    connect(ui->FileSave, &QAction::triggered, this, handle(&TfrmWSRXUtil::FileSaveExecute));
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());

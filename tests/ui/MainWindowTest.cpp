@@ -5,6 +5,7 @@
 #include "ui/Application.h"
 #include "ui/frmReport.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -640,6 +641,34 @@ private slots:
         QTest::mouseClick(report->findChild<QPushButton*>("BtnOkRep"), Qt::LeftButton);
         QVERIFY(!report->isVisible());
         QVERIFY(FileBytes(folder->filePath("ok.txt")).startsWith("Name=Ann\r\n"));
+    }
+
+    // The save-as actions carry their captions and hints and run the save steps; no
+    // control or key triggers them.
+    void theSaveActionsRunTheSaveSteps() {
+        auto* dumpSave = window->findChild<QAction*>("FileSave", Qt::FindDirectChildrenOnly);
+        QVERIFY(dumpSave != nullptr);
+        QCOMPARE(dumpSave->text(), QString("&Save"));
+        QCOMPARE(dumpSave->toolTip(), QString("Save file"));
+        QVERIFY(dumpSave->associatedObjects().isEmpty());
+        dumpSave->trigger(); // the dump's save dialog at once, cancelled
+        QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
+        QCOMPARE(presenter->saveRequests[0].defaultSuffix, QString("hex"));
+        QVERIFY(logger->Requests().empty());
+
+        logger->SetSelfTest(0, milliseconds(0));
+        Click("BtnTest");
+        Click("BtnReport");
+        TfrmReport* report = Reports().front();
+        auto* reportSave = report->findChild<QAction*>("FileSave");
+        QVERIFY(reportSave != nullptr);
+        QCOMPARE(reportSave->text(), QString("Save As"));
+        QCOMPARE(reportSave->toolTip(), QString("Save As"));
+        QVERIFY(reportSave->associatedObjects().isEmpty());
+        presenter->saveAnswers.push_back(folder->filePath("saved"));
+        reportSave->trigger();
+        QVERIFY(FileBytes(folder->filePath("saved.txt")).startsWith("Name=\r\n"));
+        QVERIFY(!report->isVisible());
     }
 
     void anExceptionInAHandlerIsShownAndTheProgramGoesOn() {
