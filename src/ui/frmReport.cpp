@@ -69,11 +69,11 @@ void TfrmReport::FileSaveExecute() {
     const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "txt");
     if (const int error = WriteReportFile(fileName, ReportFileText(contact, reportBody));
         error != 0) {
-        presenter.ShowMessage(this,
-                              QString("The report could not be saved as %1: %2")
-                                  .arg(FileNameText(fileName),
-                                       QString::fromLocal8Bit(SystemErrorText(error))),
-                              "Error", Presenter::Icon::Warning);
+        presenter.ShowMessage(
+            this,
+            QString("The report could not be saved as %1: %2")
+                .arg(FileNameText(fileName), QString::fromLocal8Bit(SystemErrorText(error))),
+            "Error", Presenter::Icon::Warning);
         return;
     }
     close();
