@@ -169,8 +169,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "FAILED: no COM port is selected in the port box\n");
         ++failures;
     }
-    Click(window, ReadInfoButton);
-    if (!WaitFor([&] { return DarkPixels(Grab(window, false), SerialLine) > 40; }, 30s)) {
+    // Under Wine's virtual desktop the first click on a freshly shown window is now and
+    // then taken as its activation only. The read takes well under a second, so a click
+    // that changed nothing in 10 s never arrived: it is given again, at most twice.
+    bool informationShown = false;
+    for (int attempt = 0; attempt < 3 && !informationShown; ++attempt) {
+        Click(window, ReadInfoButton);
+        informationShown =
+            WaitFor([&] { return DarkPixels(Grab(window, false), SerialLine) > 40; }, 10s);
+    }
+    if (!informationShown) {
         std::fprintf(stderr, "FAILED: Read Wellscribe Info showed no serial number\n");
         ++failures;
     }
