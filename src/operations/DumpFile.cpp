@@ -41,18 +41,22 @@ std::int32_t DumpFile::Open(const std::string& fileName) {
         systemError = static_cast<std::int32_t>(GetLastError());
         return OP_ERR_FILE_OPEN;
     }
-    if (!SetEndOfFile(file)) { // at offset 0: cut an existing file to nothing
-        systemError = static_cast<std::int32_t>(GetLastError());
-        CloseHandle(file);
-        return OP_ERR_FILE_OPEN;
-    }
     handle = file;
     name = fileName;
     created = made;
+    emptied = made;
     return LINK_OK;
 }
 
 std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
+    if (IsOpen() && !emptied) {
+        emptied = true; // from here on the earlier content is gone, whatever follows
+        // Nothing has been written yet, so the file position is still 0.
+        if (!SetEndOfFile(static_cast<HANDLE>(handle))) {
+            systemError = static_cast<std::int32_t>(GetLastError());
+            return OP_ERR_FILE_WRITE;
+        }
+    }
     while (!bytes.empty()) {
         DWORD written = 0;
         if (!IsOpen() ||
@@ -114,25 +118,28 @@ std::int32_t DumpFile::Open(const std::string& fileName) {
         systemError = errno;
         return OP_ERR_FILE_OPEN;
     }
-    // The lock comes before the cut, so a file that another dump is writing is
-    // left alone.
+    // The lock keeps a file that another dump is writing out of this one's hands.
     if (::flock(file, LOCK_EX | LOCK_NB) != 0) {
         systemError = errno == EWOULDBLOCK ? EBUSY : errno; // held by another dump
-        ::close(file);
-        return OP_ERR_FILE_OPEN;
-    }
-    if (::ftruncate(file, 0) != 0) {
-        systemError = errno;
         ::close(file);
         return OP_ERR_FILE_OPEN;
     }
     fd = file;
     name = fileName;
     created = made;
+    emptied = made;
     return LINK_OK;
 }
 
 std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
+    if (IsOpen() && !emptied) {
+        emptied = true; // from here on the earlier content is gone, whatever follows
+        // Nothing has been written yet, so the file position is still 0.
+        if (::ftruncate(fd, 0) != 0) {
+            systemError = errno;
+            return OP_ERR_FILE_WRITE;
+        }
+    }
     while (!bytes.empty()) {
         if (!IsOpen()) {
             systemError = EBADF;

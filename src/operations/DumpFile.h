@@ -5,9 +5,11 @@
 #include <string>
 
 // The memory dump's output file, held with exclusive access from Open until
-// Close or destruction. An existing file is reused and cut to zero length, so no
-// bytes of an earlier, longer dump survive behind the new one; otherwise a new
-// file is created. Only a file this dump created itself is ever removed, by Remove.
+// Close or destruction. An existing file is reused, but left as it is until the
+// first Write: that cuts it to zero length, so no bytes of an earlier, longer dump
+// survive behind the new one, and a dump that reads nothing keeps the earlier one.
+// Otherwise a new file is created. Only a file this dump created itself is ever
+// removed, by Remove.
 class DumpFile {
 public:
     DumpFile() = default;
@@ -18,7 +20,8 @@ public:
     // 0, or OP_ERR_FILE_OPEN when the file can neither be opened nor created, or
     // is held by another dump.
     std::int32_t Open(const std::string& fileName);
-    // Appends all of bytes: 0, or OP_ERR_FILE_WRITE.
+    // Appends all of bytes, the first call after emptying the file: 0, or
+    // OP_ERR_FILE_WRITE.
     std::int32_t Write(std::span<const std::uint8_t> bytes);
     void Close();
     bool IsOpen() const;
@@ -27,6 +30,9 @@ public:
 
     // True when Open created the file rather than reusing one that existed.
     bool Created() const { return created; }
+    // True when a file that existed before Open has been changed (emptied by the
+    // first Write).
+    bool Changed() const { return !created && emptied; }
     // The system's error code of the last failed Open or Write (errno, or
     // GetLastError on Windows); 0 when none failed.
     std::int32_t SystemError() const { return systemError; }
@@ -34,6 +40,7 @@ public:
 private:
     std::string name;
     bool created = false;
+    bool emptied = false; // cut to zero length, or new
     std::int32_t systemError = 0;
 #ifdef _WIN32
     void* handle = nullptr; // HANDLE

@@ -288,11 +288,13 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
         done.fileError = file.SystemError();
         return OP_ERR_FILE_OPEN;
     }
-    // A file of its own that holds no whole block is of no use to anyone.
+    // A file of its own that holds no whole block is of no use to anyone; an
+    // earlier dump is kept until a block of the new one has arrived.
     const auto removeIfEmpty = [&] {
         if (done.blocks == 0 && file.Created()) {
             done.fileRemoved = file.Remove() == LINK_OK;
         }
+        done.fileUnchanged = !file.Created() && !file.Changed();
     };
     LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);

@@ -33,6 +33,7 @@ struct DumpRecord {
     bool portOpened = false;    // a positive result came from the open link
     bool stopped = false;       // ended early by the stop request
     bool fileRemoved = false;   // the dump created the file and removed it, holding no block
+    bool fileUnchanged = false; // the file existed and the dump left it as it was
 };
 
 // The three device operations of the worker, callable on any thread. Each opens
@@ -66,7 +67,8 @@ std::int32_t RunSelfTestOperation(const std::string& portName,
 // untouched. A failed block ends the dump with the blocks before it on disk; a
 // block shorter than 256 bytes is a failure (LINK_ERR_CRC) and is not written.
 // A file the dump created itself is removed when the dump ends before its first
-// block; an existing file is left, cut to nothing.
+// block; an existing file is left byte for byte as it was until the first block
+// arrives, which empties it.
 std::int32_t DumpMemory(const std::string& portName, const std::string& fileName,
                         const Protocols::Sleeper& sleeper = {}, const OperationHooks& hooks = {},
                         DumpRecord* record = nullptr);

@@ -8,6 +8,7 @@
 #include "support/TemporaryFolder.h"
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -124,7 +125,8 @@ TEST_F(Dump, FileThatCannotBeCreatedStopsBeforeThePort) {
 TEST_F(Dump, FileHeldByAnotherDumpIsLeftAlone) {
     Fill(file, 300, 0x55);
     DumpFile other;
-    ASSERT_EQ(other.Open(file), LINK_OK); // cuts it, as any dump would
+    ASSERT_EQ(other.Open(file), LINK_OK);
+    // Its first block cuts it, as in any dump.
     ASSERT_EQ(other.Write(Bytes(100, 0x66)), LINK_OK);
 
     EXPECT_EQ(Run(), OP_ERR_FILE_OPEN);
@@ -135,24 +137,63 @@ TEST_F(Dump, FileHeldByAnotherDumpIsLeftAlone) {
     ASSERT_EQ(Run(), LINK_OK); // closed: the same name can be chosen at once
 }
 
-TEST_F(Dump, PortThatCannotBeOpenedRemovesOnlyTheFileItCreated) {
+// A dump that reads nothing: a file it created is removed, an existing one is
+// left byte for byte as it was; either way it is closed on the way out.
+struct NothingRead {
+    const char* name;
+    bool portMissing; // else the logger is silent
+    bool stopAtOnce;  // the user stops the dump before its first block
+};
+
+class DumpReadsNothing : public Dump, public ::testing::WithParamInterface<NothingRead> {
+protected:
+    std::int32_t RunCase(DumpRecord& record) {
+        const NothingRead& when = GetParam();
+        if (!when.portMissing) {
+            logger.InjectFault(FaultOn(sim::FaultKind::Silence, 'c', sim::EveryRequest));
+        }
+        OperationHooks hooks;
+        hooks.stop = &stopAtOnce;
+        stopAtOnce = when.stopAtOnce;
+        return DumpMemory(when.portMissing ? MissingPort() : logger.PortName(), file,
+                          RecordingSleeper(), hooks, &record);
+    }
+    std::atomic<bool> stopAtOnce{false};
+};
+
+TEST_P(DumpReadsNothing, RemovesItsOwnFileAndKeepsAnEarlierDump) {
+    const NothingRead& when = GetParam();
+    const std::int32_t expected = when.stopAtOnce    ? LINK_OK
+                                  : when.portMissing ? ENOENT
+                                                     : LINK_ERR_TIMEOUT;
     DumpRecord record;
-    const std::int32_t result = DumpMemory(MissingPort(), file, RecordingSleeper(), {}, &record);
-    EXPECT_GT(result, 0);
+    EXPECT_EQ(RunCase(record), expected);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(record.fileRemoved);
-    EXPECT_FALSE(record.portOpened);
+    EXPECT_FALSE(record.fileUnchanged);
 
-    // An existing file is cut as it is opened, before the port is tried, and stays.
-    Fill(file, 4096, 0xAA);
-    EXPECT_EQ(DumpMemory(MissingPort(), file, RecordingSleeper(), {}, &record), result);
+    Bytes earlier(4096 + 17);
+    for (std::size_t i = 0; i < earlier.size(); ++i) {
+        earlier[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(earlier.data()),
+                  static_cast<std::streamsize>(earlier.size()));
+    }
+    EXPECT_EQ(RunCase(record), expected);
+    EXPECT_EQ(Contents(file), earlier);
     EXPECT_FALSE(record.fileRemoved);
-    ASSERT_TRUE(fs::exists(file));
-    EXPECT_EQ(fs::file_size(file), 0u);
-
-    // Closed on the way out: a second dump can take it at once.
-    EXPECT_EQ(DumpFile().Open(file), LINK_OK);
+    EXPECT_TRUE(record.fileUnchanged);
+    EXPECT_EQ(record.blocks, 0u);
+    EXPECT_EQ(DumpFile().Open(file), LINK_OK) << "closed on the way out";
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, DumpReadsNothing,
+                         ::testing::Values(NothingRead{"PortMissing", true, false},
+                                           NothingRead{"SilentLogger", false, false},
+                                           NothingRead{"StoppedAtOnce", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Dump, FirstBlockFailingRemovesTheNewFile) {
     logger.InjectFault(FaultOn(sim::FaultKind::BadCrc, 'c', sim::EveryRequest));

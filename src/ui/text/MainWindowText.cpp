@@ -56,7 +56,10 @@ std::string FileHolds(const DumpRecord& record, const std::string& file) {
     if (record.blocks > 0) {
         return file + " holds the first " + std::to_string(record.blocks * BlockSize) + " bytes.";
     }
-    return record.fileRemoved ? std::string("Nothing was saved.") : file + " is empty.";
+    if (record.fileRemoved) {
+        return "Nothing was saved.";
+    }
+    return record.fileUnchanged ? file + " was left unchanged." : file + " is empty.";
 }
 
 std::string AfterBlocks(const DumpRecord& record) {
@@ -66,8 +69,16 @@ std::string AfterBlocks(const DumpRecord& record) {
 
 } // namespace
 
+std::string NativeSeparators(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
+
 DumpOutcome DumpOutcomeFor(std::int32_t result, const DumpRecord& record, const std::string& port,
-                           const std::string& file) {
+                           const std::string& chosenFile) {
+    const std::string file = NativeSeparators(chosenFile);
     if (result == LINK_OK && !record.stopped) {
         return {"Memory Dump Saved", "Success", false};
     }

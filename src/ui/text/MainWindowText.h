@@ -26,9 +26,12 @@ std::string DefaultDumpName(const std::string& modelLabel, const std::string& se
 // The chosen name with "." + extension appended when its last path component has none.
 std::string CompleteFileName(const std::string& chosen, const std::string& extension);
 
+// A path as the platform writes it in messages: '\\' for '/' on Windows.
+std::string NativeSeparators(std::string path);
+
 // The message box that reports a dump's result: the dump's own first line, then
 // what went wrong and what the file now holds. port is the COM port entry, file
-// the dump file's name.
+// the dump file's name (shown with the platform's separators).
 struct DumpOutcome {
     std::string text;
     const char* caption;

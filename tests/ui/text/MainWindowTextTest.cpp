@@ -72,6 +72,20 @@ TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
     EXPECT_EQ(DumpOutcomeFor(2, none, "COM1:", "x.hex").text,
               "Unable to save memory dump\nCannot open COM1: " + SystemErrorText(2) +
                   "\nNothing was saved.");
+
+    // An earlier dump that no block of the new one reached; the name as the
+    // platform writes paths.
+    DumpRecord kept;
+    kept.fileUnchanged = true;
+#ifdef _WIN32
+    const std::string shown = "C:\\Users\\Zo\xC3\xAB\\a.hex";
+#else
+    const std::string shown = "C:/Users/Zo\xC3\xAB/a.hex";
+#endif
+    EXPECT_EQ(DumpOutcomeFor(LINK_ERR_TIMEOUT, kept, "COM1:", "C:/Users/Zo\xC3\xAB/a.hex").text,
+              "Communication Error\n-200 Communication Time Out! Check COM Port\nThe dump ended "
+              "after 0 of 1056 blocks. " +
+                  shown + " was left unchanged.");
 }
 
 TEST(SystemErrors, PortTextNamesThePortAndTheReason) {
