@@ -3,6 +3,7 @@
 // last, so the entry a technician has just plugged in is near the top.
 
 #include "communication/serial/PortList.h"
+#include "communication/serial/SERIAL.h"
 #include "communication/serial/VirtualPorts.h"
 
 #include <algorithm>
@@ -20,6 +21,11 @@ namespace {
 bool Exists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
+}
+
+bool IsCharacterDevice(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
 // The tty class in sysfs lists every terminal; a serial device is one with a driver
@@ -51,10 +57,12 @@ bool SerialDevices(std::vector<std::string>& names) {
     }
     while (const dirent* entry = readdir(directory.get())) {
         const std::string name = entry->d_name;
-        if (name.front() == '.' || name.size() + 1 > 15) {
+        // The entry "name:" must fit what CSerial::Open accepts.
+        if (name.front() == '.' || name.size() + 1 > CSerial::MaxPortNameLength) {
             continue;
         }
-        if (HasSerialHardware(std::string(TtyClass) + "/" + name, name) && Exists("/dev/" + name)) {
+        if (HasSerialHardware(std::string(TtyClass) + "/" + name, name) &&
+            IsCharacterDevice("/dev/" + name)) {
             names.push_back(name);
         }
     }

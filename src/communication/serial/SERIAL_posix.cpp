@@ -35,10 +35,13 @@ constexpr BaudRate BaudRates[] = {
 };
 
 // The device a port entry names, or empty when the entry can name no device.
-// "ttyUSB0:" is /dev/ttyUSB0; a name without a /dev entry may be a published virtual
-// port. A name that would leave /dev (a '/' or a dot name) names nothing.
+// "ttyUSB0:" is /dev/ttyUSB0, and so is "ttyUSB0", typed on a command line without
+// the colon: only a colon is taken off, never another character. A name without a
+// /dev entry may be a published virtual port. A name that would leave /dev (a '/'
+// or a dot name) names nothing.
 std::string DevicePath(const std::string& entry) {
-    const std::string name = entry.empty() ? entry : entry.substr(0, entry.size() - 1);
+    const std::string name =
+        !entry.empty() && entry.back() == ':' ? entry.substr(0, entry.size() - 1) : entry;
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
         return {};
     }

@@ -54,7 +54,7 @@ std::string Directory(bool create) {
 }
 
 bool IsValidName(const std::string& name) {
-    if (name.empty() || name.size() > 15 || name.front() == '.') {
+    if (name.empty() || name.size() > MaxNameLength || name.front() == '.') {
         return false;
     }
     return std::all_of(name.begin(), name.end(), [](char c) {
@@ -111,8 +111,13 @@ std::string Resolve(const std::string& name) {
         return {};
     }
     std::string target = LinkTarget(folder + "/" + name);
+    if (!target.empty() && target.front() != '/') {
+        target = folder + "/" + target; // as the system follows it: from the link's folder
+    }
+    // Only a terminal can be a port: a file, a FIFO or a folder would be listed and
+    // then fail to open, or worse, be opened and written to.
     struct stat info {};
-    if (target.empty() || stat(target.c_str(), &info) != 0) {
+    if (target.empty() || stat(target.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
         return {};
     }
     return target;

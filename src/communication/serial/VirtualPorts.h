@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,11 @@ namespace virtual_ports {
 // made safe, in which case nothing is published or resolved.
 std::string Directory(bool create);
 
-// True when name can be published: 1 to 15 characters of letters, digits, '_', '-'
+// The longest name that can be published: its port entry "NAME:" must fit the 15
+// characters CSerial::Open accepts.
+constexpr std::size_t MaxNameLength = 14;
+
+// True when name can be published: 1 to 14 characters of letters, digits, '_', '-'
 // and '.', not starting with '.'.
 bool IsValidName(const std::string& name);
 
@@ -30,10 +35,12 @@ int Publish(const std::string& name, const std::string& target);
 // Removes the link of name if it still points at target. Returns 0 or an errno value.
 int Unpublish(const std::string& name, const std::string& target);
 
-// The target device of a published name, or empty when none is published.
+// The target device of a published name, or empty when none is published or the
+// link, followed, leads to anything but a character device. A relative link is
+// read from the port directory.
 std::string Resolve(const std::string& name);
 
-// The published names whose target exists, sorted.
+// The published names that resolve, sorted.
 std::vector<std::string> List();
 
 } // namespace virtual_ports

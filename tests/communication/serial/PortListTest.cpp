@@ -4,6 +4,8 @@
 #include "support/PtyPair.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -62,6 +64,52 @@ TEST(PortList, StaleLinksAndPlaceholderTtysAreNotListed) {
     }
 }
 
+// Only what can be opened as a port is offered: a link, followed, must end at a
+// character device; a relative link is read from the port folder, wherever the
+// program was started.
+TEST(PortList, PublishedEntriesOnlyForCharacterDevices) {
+    const std::string folder = virtual_ports::Directory(true);
+    ASSERT_FALSE(folder.empty());
+    const std::string id = std::to_string(getpid() % 100000);
+    const std::string file = folder + "/.regular" + id;
+    const std::string fifo = folder + "/.fifo" + id;
+    std::fclose(std::fopen(file.c_str(), "w"));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    PtyPair device;
+    ASSERT_TRUE(device.Ready());
+    const std::string relative =
+        std::filesystem::relative(device.SlavePath(), folder).string(); // ../../dev/pts/N
+
+    struct Entry {
+        std::string name;
+        std::string target;
+        std::string resolved; // empty: neither resolved nor listed
+    };
+    const std::vector<Entry> entries{
+        {"REL" + id, relative, folder + "/" + relative},
+        {"FILE" + id, file, ""},
+        {"FIFO" + id, fifo, ""},
+        {"DIR" + id, "/tmp", ""},
+        {"RELFILE" + id, ".regular" + id, ""},
+    };
+    for (const Entry& entry : entries) {
+        ASSERT_EQ(virtual_ports::Publish(entry.name, entry.target), 0) << entry.name;
+    }
+    // An entry that is a plain file itself, not a link.
+    std::fclose(std::fopen((folder + "/PLAIN" + id).c_str(), "w"));
+
+    const auto ports = EnumerateComPorts();
+    for (const Entry& entry : entries) {
+        EXPECT_EQ(virtual_ports::Resolve(entry.name), entry.resolved) << entry.name;
+        EXPECT_EQ(Lists(ports, entry.name + ":"), !entry.resolved.empty()) << entry.name;
+        virtual_ports::Unpublish(entry.name, entry.target);
+    }
+    EXPECT_FALSE(Lists(ports, "PLAIN" + id + ":"));
+    std::remove((folder + "/PLAIN" + id).c_str());
+    std::remove(file.c_str());
+    std::remove(fifo.c_str());
+}
+
 TEST(PortList, FallbackNamesTenPorts) {
     const auto ports = FallbackComPorts();
     ASSERT_EQ(ports.size(), 10u);
@@ -71,7 +119,9 @@ TEST(PortList, FallbackNamesTenPorts) {
 
 TEST(VirtualPorts, OnlySafeNamesAndAPrivateFolder) {
     EXPECT_TRUE(virtual_ports::IsValidName("ONYXSIM0"));
-    for (const char* name : {"", ".hidden", "a/b", "..", "sixteen_chars_xx", "sp ace"}) {
+    EXPECT_TRUE(virtual_ports::IsValidName("fourteen_chars"));
+    // 15 characters make a 16-character entry with the colon, which no port can have.
+    for (const char* name : {"", ".hidden", "a/b", "..", "fifteen_chars_x", "sp ace"}) {
         EXPECT_FALSE(virtual_ports::IsValidName(name)) << name;
         EXPECT_NE(virtual_ports::Publish(name, "/dev/null"), 0) << name;
     }
