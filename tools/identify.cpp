@@ -14,14 +14,21 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include <shellapi.h>
+#include <windows.h>
+#endif
 
 namespace {
 
 int Report(const char* step, std::int32_t code) {
     if (code > 0) {
-        std::fprintf(stderr, "%s failed: system error %d (%s)\n", step, code, std::strerror(code));
+        std::fprintf(stderr, "%s failed: system error %d (%s)\n", step, code,
+                     SystemErrorText(code).c_str());
     } else {
         std::fprintf(stderr, "%s failed: %s\n", step, LinkErrorText(code).c_str());
     }
@@ -76,39 +83,75 @@ int Usage(std::FILE* stream, int exitCode) {
                  "listed, e.g. ONYXSIM0:)\n"
                  "       onyx-identify --list                list the serial ports\n"
                  "       onyx-identify --version\n"
-                 "  --trace FILE  append every frame sent and received to FILE\n");
+                 "  --trace FILE  append every frame sent and received to FILE\n"
+                 "  -h, --help    show this text\n");
     return exitCode;
 }
 
+int UsageError(const std::string& error) {
+    std::fprintf(stderr, "onyx-identify: %s\n", error.c_str());
+    return Usage(stderr, 2);
+}
+
+// The arguments as UTF-8: on Windows from the UTF-16 command line, so that a trace
+// file in a folder such as C:\Users\Zoë keeps its name.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int i = 0; i < count; ++i) {
+            const int size =
+                WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string argument(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
+            arguments.push_back(argument);
+        }
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 int main(int argc, char** argv) {
-    const char* portName = nullptr;
-    const char* tracePath = nullptr;
+    const std::vector<std::string> arguments = Arguments(argc, argv);
+    std::optional<std::string> portName;
+    std::optional<std::string> tracePath;
     bool list = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--help") {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
             return Usage(stdout, 0);
         } else if (argument == "--version") {
             std::printf("onyx-identify %s\n", ONYX_VERSION);
             return 0;
         } else if (argument == "--list") {
             list = true;
-        } else if (argument == "--trace" && i + 1 < argc) {
-            tracePath = argv[++i];
-        } else if (argument.rfind("--", 0) != 0 && portName == nullptr) {
-            portName = argv[i];
+        } else if (argument == "--trace") {
+            if (i + 1 == arguments.size()) {
+                return UsageError("--trace needs a file name");
+            }
+            tracePath = arguments[++i];
+        } else if (argument.size() > 1 && argument.front() == '-') {
+            return UsageError("unknown option " + argument);
+        } else if (portName) {
+            return UsageError("unexpected argument " + argument);
         } else {
-            return Usage(stderr, 2);
+            portName = argument;
         }
     }
-    if (list == (portName != nullptr)) {
-        return Usage(stderr, 2);
+    if (list == portName.has_value()) {
+        return UsageError(list ? "--list takes no port" : "no port given");
     }
-    if (tracePath != nullptr) {
-        if (const int error = link_trace::Start(tracePath); error != 0) {
-            std::fprintf(stderr, "onyx-identify: cannot open the trace file %s: %s\n", tracePath,
-                         std::strerror(error));
-            return 1;
+    if (tracePath) {
+        // Told at once, on stderr; the identity is read all the same.
+        const link_trace::StopHandler stopped = [](const std::string& message) {
+            std::fprintf(stderr, "onyx-identify: %s\n", message.c_str());
+        };
+        if (const int error = link_trace::Start(*tracePath, stopped); error != 0) {
+            return UsageError("cannot open the trace file " + *tracePath + ": " +
+                              link_trace::StartErrorText(error));
         }
     }
     if (list) {
@@ -117,5 +160,5 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    return Identify(portName);
+    return Identify(portName->c_str());
 }

@@ -1,21 +1,130 @@
 #include "communication/LinkTrace.h"
 
-#include <cerrno>
+#include "communication/ResultCodes.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
 
+#ifdef _WIN32
+#include "operations/WidePath.h"
+
+#include <windows.h>
+#else
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace link_trace {
+
+namespace {
+
+// The message waiting for TakeStoppedMessage.
+std::mutex pendingMutex;
+std::string pending;
+
+std::string Shown(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
+
+#ifdef _WIN32
+using Handle = HANDLE;
+const Handle NoHandle = INVALID_HANDLE_VALUE;
+
+int LastError() {
+    return static_cast<int>(GetLastError());
+}
+
+// 0, or the system's code.
+int WriteAll(Handle file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                       nullptr)) {
+            return LastError();
+        }
+        if (written == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        done += written;
+    }
+    return 0;
+}
+
+void CloseFile(Handle file) {
+    CloseHandle(file);
+}
+#else
+using Handle = int;
+
+int WriteAll(Handle file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(file, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? errno : ENOSPC;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+void CloseFile(Handle file) {
+    ::close(file);
+}
+#endif
+
+} // namespace
 
 class TraceFile {
 public:
-    explicit TraceFile(std::FILE* opened) : file(opened, std::fclose) {}
+    TraceFile(Handle opened, std::string path, StopHandler onStopped)
+        : file(opened), path(std::move(path)), onStopped(std::move(onStopped)) {}
+    ~TraceFile() { CloseFile(file); }
+    TraceFile(const TraceFile&) = delete;
+    TraceFile& operator=(const TraceFile&) = delete;
 
-    // One whole line, stamped with the local date and time to the millisecond.
+    // One whole line, stamped with the local date and time to the millisecond. A
+    // line that cannot be written stops the trace.
     void WriteLine(const std::string& text) {
-        std::lock_guard lock(mutex);
+        std::string message;
+        {
+            std::lock_guard lock(mutex);
+            if (failed) {
+                return;
+            }
+            const int error = WriteAll(file, Stamp() + " " + text + "\n");
+            if (error == 0) {
+                return;
+            }
+            failed = true;
+            TraceFile* self = this;
+            detail::active.compare_exchange_strong(self, nullptr);
+            message = "The link trace to " + Shown(path) + " stopped: " + SystemErrorText(error);
+        }
+        {
+            std::lock_guard lock(pendingMutex);
+            pending = message;
+        }
+        if (onStopped) {
+            onStopped(message);
+        }
+    }
+
+private:
+    static std::string Stamp() {
         const auto now = std::chrono::system_clock::now();
         const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
         const auto millis =
@@ -29,14 +138,16 @@ public:
 #endif
         char stamp[40];
         const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        std::fprintf(file.get(), "%.*s.%03d %s\n", static_cast<int>(length), stamp,
-                     static_cast<int>(millis), text.c_str());
-        std::fflush(file.get());
+        char fraction[8];
+        std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
+        return std::string(stamp, length) + fraction;
     }
 
-private:
     std::mutex mutex;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
+    Handle file;
+    std::string path;
+    StopHandler onStopped;
+    bool failed = false;
 };
 
 namespace detail {
@@ -75,21 +186,61 @@ std::string Attempt(int attempt, int attempts, std::int32_t result) {
 
 } // namespace
 
-int Start(const std::string& path) {
+int Start(const std::string& path, StopHandler onStopped) {
     Stop();
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "a");
-    if (file == nullptr) {
-        return errno != 0 ? errno : EIO;
+    {
+        std::lock_guard lock(pendingMutex);
+        pending.clear();
     }
-    Owner() = std::make_unique<TraceFile>(file);
+#ifdef _WIN32
+    // By its UTF-16 name, so that a folder such as C:\Users\Zoë works.
+    const Handle file =
+        CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == NoHandle) {
+        return LastError();
+    }
+#else
+    // A reader that went away must be a write error, not the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Non-blocking for the open only: a FIFO without a reader fails at once (ENXIO)
+    // instead of holding the program until one comes.
+    const Handle file =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (file < 0) {
+        return errno;
+    }
+    const int flags = ::fcntl(file, F_GETFL);
+    if (flags < 0 || ::fcntl(file, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(file);
+        return error;
+    }
+#endif
+    Owner() = std::make_unique<TraceFile>(file, path, std::move(onStopped));
     detail::active.store(Owner().get(), std::memory_order_release);
     return 0;
+}
+
+std::string StartErrorText(int error) {
+#ifndef _WIN32
+    if (error == ENXIO) {
+        return "no program is reading from it";
+    }
+#endif
+    return SystemErrorText(error);
 }
 
 void Stop() {
     detail::active.store(nullptr, std::memory_order_release);
     Owner().reset();
+}
+
+std::string TakeStoppedMessage() {
+    std::lock_guard lock(pendingMutex);
+    std::string message;
+    message.swap(pending);
+    return message;
 }
 
 void Opened(std::string_view port, std::int32_t result) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,11 @@
 // The trace is process-wide: the protocol objects of every operation write to it.
 // It is off unless Start succeeds; when off, each call site costs one load of a
 // pointer. Lines are written whole under a lock, so any thread may trace.
+//
+// The trace never harms the link: a line that cannot be written (a full disk, a
+// pipe whose reader went away) stops the trace, and the program goes on. Start
+// ignores SIGPIPE for the whole program, so that a closed pipe is a write error
+// and not the end of the program.
 namespace link_trace {
 
 class TraceFile;
@@ -26,12 +32,25 @@ namespace detail {
 extern std::atomic<TraceFile*> active;
 }
 
+// Called once, on the thread whose line failed, when the trace stops.
+using StopHandler = std::function<void(const std::string& message)>;
+
 // Opens path for appending and starts tracing. Returns 0 or the system's error
-// code. Call before any link is in use.
-int Start(const std::string& path);
+// code (errno, GetLastError on Windows): a FIFO that no program reads from is
+// refused at once (ENXIO) rather than waited for. path is UTF-8 on Windows.
+// onStopped, when given, is told when the trace stops; either way the message
+// waits for TakeStoppedMessage. Call before any link is in use.
+int Start(const std::string& path, StopHandler onStopped = {});
+
+// Why Start failed, for a message about path.
+std::string StartErrorText(int error);
 
 // Stops tracing and closes the file. Call only when no link is in use.
 void Stop();
+
+// "The link trace to <file> stopped: <reason>" once after the trace stopped on a
+// failed write; empty otherwise, and after it has been taken.
+std::string TakeStoppedMessage();
 
 inline bool Active() {
     return detail::active.load(std::memory_order_acquire) != nullptr;

@@ -1,5 +1,6 @@
 #include "ui/frmWSRXUtilUI.h"
 
+#include "communication/LinkTrace.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/PortList.h"
 #include "operations/ProcessThread.h"
@@ -206,6 +207,13 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
     wait.exec();
     const std::int32_t code = worker.Wait();
     operationRunning = false;
+    // A trace that stopped during the operation is told once, before its outcome.
+    if (const std::string stopped = link_trace::TakeStoppedMessage();
+        !stopped.empty() && !closeAfterCommand) {
+        QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
+        presenter.ShowMessage(this, FileNameText(stopped), "Error", Presenter::Icon::Warning);
+        QApplication::restoreOverrideCursor();
+    }
     if (code == LINK_OK || (mode == OpSelfTest && code > 0)) {
         QSettings(SettingsOrganization, SettingsApplication)
             .setValue(LastPortKey, QString::fromLocal8Bit(port));

@@ -6,10 +6,15 @@
 #include "communication/ResultCodes.h"
 #include "operations/Operations.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +89,75 @@ TEST_F(LinkTrace, ASilentLoggerGivesTimeOutLines) {
                   std::string::npos)
             << trace;
     }
+}
+
+// A trace that cannot be written stops, says so once, and the operation goes on.
+struct BrokenTrace {
+    const char* name;
+    bool pipe;          // else /dev/full
+    const char* reason; // as the system words it
+};
+
+class TraceThatCannotBeWritten : public OperationFixture,
+                                 public ::testing::WithParamInterface<BrokenTrace> {
+protected:
+    void SetUp() override {
+        StartLogger();
+        logger.SetStatusText("ST+ 95%+ 3.62V+OK+2.00AB\r\n");
+    }
+    void TearDown() override {
+        link_trace::Stop();
+        std::remove(fifo.c_str());
+    }
+    const std::string fifo = ::testing::TempDir() + "onyx-trace-fifo-" + std::to_string(getpid());
+    FakeLabels labels;
+};
+
+TEST_P(TraceThatCannotBeWritten, StopsTracingAndSaysSoOnce) {
+    const BrokenTrace& trace = GetParam();
+    std::string path = "/dev/full";
+    if (trace.pipe) {
+        path = fifo;
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        ASSERT_EQ(link_trace::Start(path), 0);
+        close(reader); // the reader goes away: every write now meets a closed pipe
+    }
+    std::vector<std::string> told;
+    const link_trace::StopHandler handler = [&](const std::string& message) {
+        told.push_back(message);
+    };
+    if (!trace.pipe) {
+        ASSERT_EQ(link_trace::Start(path, handler), 0);
+    }
+    // The operation runs to its end (a SIGPIPE would have ended this program).
+    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()), LINK_OK);
+    EXPECT_EQ(logger.Requests().size(), 5u);
+    EXPECT_FALSE(link_trace::Active());
+    const std::string message = "The link trace to " + path + " stopped: " + trace.reason;
+    EXPECT_EQ(told, trace.pipe ? std::vector<std::string>{} : std::vector<std::string>{message});
+    EXPECT_EQ(link_trace::TakeStoppedMessage(), message);
+    EXPECT_EQ(link_trace::TakeStoppedMessage(), "") << "said once";
+    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()), LINK_OK);
+    EXPECT_EQ(link_trace::TakeStoppedMessage(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TraceThatCannotBeWritten,
+                         ::testing::Values(BrokenTrace{"ClosedPipe", true, "Broken pipe"},
+                                           BrokenTrace{"FullDevice", false,
+                                                       "No space left on device"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TraceStart, AFifoWithoutAReaderIsRefusedAtOnce) {
+    const std::string fifo = ::testing::TempDir() + "onyx-trace-lonely-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link_trace::Start(fifo), ENXIO);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_FALSE(link_trace::Active());
+    EXPECT_EQ(link_trace::StartErrorText(ENXIO), "no program is reading from it");
+    std::remove(fifo.c_str());
 }
 
 } // namespace

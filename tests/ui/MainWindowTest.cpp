@@ -1,5 +1,6 @@
 // The main window on the offscreen platform against the simulated logger.
 
+#include "communication/LinkTrace.h"
 #include "communication/serial/SERIAL.h"
 #include "support/WindowTestBase.h"
 #include "ui/Application.h"
@@ -204,6 +205,17 @@ private slots:
         QCOMPARE(Icons(), QString("????????"));
         QCOMPARE(window->InfoResult(), -200);
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void aTraceThatCannotBeWrittenIsToldOnceAfterTheOperation() {
+        QCOMPARE(link_trace::Start("/dev/full"), 0);
+        Click("BtnFirmware");
+        Click("BtnFirmware");
+        link_trace::Stop();
+        QCOMPARE(presenter->Texts(),
+                 QStringList{"The link trace to /dev/full stopped: No space left on device"});
+        QVERIFY(!presenter->messages[0].underHourglass);
+        QCOMPARE(window->InfoResult(), 0);
     }
 
     void aHeldPortSaysWhoHoldsIt() {
