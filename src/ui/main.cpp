@@ -3,6 +3,10 @@
 //   wellscribe-onyx [--trace FILE]   the main window; --trace appends every frame
 //                                    sent to and received from the logger to FILE
 //   wellscribe-onyx --version        prints the program's version
+//   wellscribe-onyx --help           prints the usage
+//
+// The command line is read before the window system is touched, so that --help,
+// --version and every command-line error work on a machine without a display.
 
 #include "communication/LinkTrace.h"
 #include "ui/Application.h"
@@ -11,74 +15,181 @@
 #include "ui/frmWSRXUtilUI.h"
 
 #include <QApplication>
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QFile>
 #include <QMessageBox>
-#include <QStringList>
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include "operations/WidePath.h"
+
+#include <shellapi.h>
+#include <windows.h>
+#endif
 
 namespace {
 
 constexpr const char* ProgramName = "wellscribe-onyx";
 
-struct CommandLine {
-    QCommandLineParser parser;
-    QCommandLineOption version = parser.addVersionOption();
-    QCommandLineOption help = parser.addHelpOption();
-    QCommandLineOption trace{QStringLiteral("trace"),
-                             QStringLiteral("Append every frame sent to and received from the "
-                                            "logger to <file>."),
-                             QStringLiteral("file")};
+std::string UsageText() {
+    return std::string("usage: ") + ProgramName +
+           " [--trace FILE]\n"
+           "Diagnoses a Wellscribe Onyx logger connected over a serial cable.\n"
+           "  --trace FILE   append every frame sent to and received from the logger to FILE\n"
+           "  -h, --help     show this text\n"
+           "  -v, --version  show the program's version\n";
+}
 
-    CommandLine() {
-        parser.setApplicationDescription(
-            QStringLiteral("Diagnoses a Wellscribe Onyx logger connected over a serial cable."));
-        parser.addOption(trace);
+// The arguments as UTF-8 on Windows, from the UTF-16 command line, so that a trace
+// file in a folder such as C:\Users\Zoë keeps its name; elsewhere as given.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int i = 0; i < count; ++i) {
+            const int size =
+                WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string argument(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
+            arguments.push_back(argument);
+        }
+        LocalFree(wide);
+        return arguments;
     }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+#ifdef _WIN32
+// A program of the Windows subsystem has no console of its own. Its output goes
+// where it was redirected; else to the console it was started from; else, started
+// from Explorer, into a message box.
+bool HasStream(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+void Say(const std::string& text, bool error) {
+    std::FILE* stream = error ? stderr : stdout;
+    const DWORD which = error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+    if (!HasStream(which)) {
+        if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+            std::freopen("CONOUT$", "w", stdout);
+            std::freopen("CONOUT$", "w", stderr);
+        } else {
+            MessageBoxW(nullptr, WidePath(text).c_str(), WidePath(TfrmWSRXUtil::Title).c_str(),
+                        MB_OK | (error ? MB_ICONWARNING : MB_ICONINFORMATION));
+            return;
+        }
+    }
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+#else
+void Say(const std::string& text, bool error) {
+    std::FILE* stream = error ? stderr : stdout;
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+#endif
+
+// Qt's own options, which QApplication takes from the command line itself, with
+// one or two dashes; those in the first list take a value.
+constexpr std::string_view QtValueOptions[] = {
+    "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+    "style",       "stylesheet",         "name",          "title",   "qmljsdebugger"};
+constexpr std::string_view QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+template <std::size_t N> bool Contains(const std::string_view (&names)[N], std::string_view name) {
+    for (const std::string_view candidate : names) {
+        if (candidate == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What the command line asks for: an exit code when the program ends here, else
+// the window with the trace file, if any.
+struct CommandLine {
+    std::optional<int> exitCode;
+    std::optional<std::string> trace;
 };
 
-// --version is answered before the window system starts, so that it works on a
-// machine without a display (an installation check, for example).
-bool PrintVersionIfAsked(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+int UsageError(const std::string& error) {
+    Say(std::string(ProgramName) + ": " + error + "\n" + UsageText(), true);
+    return 2;
+}
+
+CommandLine Parse(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--help" || argument == "-h" || argument == "-?") {
+            Say(UsageText(), false);
+            line.exitCode = 0;
+            return line;
+        }
+        if (argument == "--version" || argument == "-v") {
+            Say(std::string(ProgramName) + " " + ONYX_VERSION + "\n", false);
+            line.exitCode = 0;
+            return line;
+        }
+        if (argument == "--trace" || argument.starts_with("--trace=")) {
+            if (argument == "--trace" && i + 1 == arguments.size()) {
+                line.exitCode = UsageError("--trace needs a file name");
+                return line;
+            }
+            line.trace = argument == "--trace" ? arguments[++i] : argument.substr(8);
+            if (line.trace->empty()) {
+                line.exitCode = UsageError("--trace needs a file name");
+                return line;
+            }
+            continue;
+        }
+        if (argument.size() > 1 && argument.front() == '-') {
+            std::string_view name(argument);
+            name.remove_prefix(name.starts_with("--") ? 2 : 1);
+            const std::size_t equals = name.find('=');
+            if (Contains(QtFlagOptions, name)) {
+                continue;
+            }
+            if (Contains(QtValueOptions, name.substr(0, equals))) {
+                if (equals == std::string_view::npos) {
+                    ++i; // its value, which QApplication takes as well
+                }
+                continue;
+            }
+            line.exitCode = UsageError("unknown option " + argument);
+            return line;
+        }
+        line.exitCode = UsageError("unexpected argument " + argument);
+        return line;
     }
-    CommandLine commandLine;
-    // Qt's own options, such as -reverse, are not read as compacted short options.
-    commandLine.parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    commandLine.parser.parse(arguments);
-    if (!commandLine.parser.isSet(commandLine.version)) {
-        return false;
+    if (line.trace) {
+        if (const int error = link_trace::Start(*line.trace); error != 0) {
+            line.exitCode = UsageError("cannot open the trace file " + *line.trace + ": " +
+                                       link_trace::StartErrorText(error));
+        }
     }
-    std::printf("%s %s\n", ProgramName, ONYX_VERSION);
-    std::fflush(stdout);
-    return true;
+    return line;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (PrintVersionIfAsked(argc, argv)) {
-        return 0;
+    if (const CommandLine line = Parse(Arguments(argc, argv)); line.exitCode) {
+        return *line.exitCode;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(TfrmWSRXUtil::Title);
     QApplication::setApplicationVersion(QStringLiteral(ONYX_VERSION));
-    CommandLine commandLine;
-    commandLine.parser.process(application);
-    if (commandLine.parser.isSet(commandLine.trace)) {
-        const QString path = commandLine.parser.value(commandLine.trace);
-        if (const int error = link_trace::Start(QFile::encodeName(path).toStdString());
-            error != 0) {
-            std::fprintf(stderr, "%s: cannot open the trace file %s: %s\n", ProgramName,
-                         qPrintable(path), std::strerror(error));
-            return 1;
-        }
-    }
     ApplyProgramFont();
     try {
         QtPresenter presenter;
