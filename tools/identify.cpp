@@ -150,8 +150,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "onyx-identify: %s\n", message.c_str());
         };
         if (const int error = link_trace::Start(*tracePath, stopped); error != 0) {
-            return UsageError("cannot open the trace file " + *tracePath + ": " +
-                              link_trace::StartErrorText(error));
+            return UsageError(link_trace::StartFailure(*tracePath, error));
         }
     }
     if (list) {

@@ -222,13 +222,14 @@ int Start(const std::string& path, StopHandler onStopped) {
     return 0;
 }
 
-std::string StartErrorText(int error) {
+std::string StartFailure(const std::string& path, int error) {
+    std::string reason = SystemErrorText(error);
 #ifndef _WIN32
     if (error == ENXIO) {
-        return "no program is reading from it";
+        reason = "no program is reading from it";
     }
 #endif
-    return SystemErrorText(error);
+    return "cannot open the trace file " + Shown(path) + ": " + reason;
 }
 
 void Stop() {

@@ -42,8 +42,9 @@ using StopHandler = std::function<void(const std::string& message)>;
 // waits for TakeStoppedMessage. Call before any link is in use.
 int Start(const std::string& path, StopHandler onStopped = {});
 
-// Why Start failed, for a message about path.
-std::string StartErrorText(int error);
+// The message for a failed Start: "cannot open the trace file <path>: <reason>",
+// the path with the platform's separators.
+std::string StartFailure(const std::string& path, int error);
 
 // Stops tracing and closes the file. Call only when no link is in use.
 void Stop();

@@ -174,8 +174,7 @@ CommandLine Parse(const std::vector<std::string>& arguments) {
     }
     if (line.trace) {
         if (const int error = link_trace::Start(*line.trace); error != 0) {
-            line.exitCode = UsageError("cannot open the trace file " + *line.trace + ": " +
-                                       link_trace::StartErrorText(error));
+            line.exitCode = UsageError(link_trace::StartFailure(*line.trace, error));
         }
     }
     return line;

@@ -156,7 +156,8 @@ TEST(TraceStart, AFifoWithoutAReaderIsRefusedAtOnce) {
     EXPECT_EQ(link_trace::Start(fifo), ENXIO);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_FALSE(link_trace::Active());
-    EXPECT_EQ(link_trace::StartErrorText(ENXIO), "no program is reading from it");
+    EXPECT_EQ(link_trace::StartFailure(fifo, ENXIO),
+              "cannot open the trace file " + fifo + ": no program is reading from it");
     std::remove(fifo.c_str());
 }
 

@@ -129,8 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCommandLine{"Version", {"--version"}, 0, "wellscribe-onyx " ONYX_VERSION},
         WindowCommandLine{
             "UnknownOption", {"--frobnicate"}, 2, "wellscribe-onyx: unknown option --frobnicate"},
-        WindowCommandLine{"StrayArgument", {"COM1:"}, 2, "wellscribe-onyx: unexpected argument COM1:"},
-        WindowCommandLine{"TraceWithoutFile", {"--trace"}, 2, "wellscribe-onyx: --trace needs a file name"},
+        WindowCommandLine{
+            "StrayArgument", {"COM1:"}, 2, "wellscribe-onyx: unexpected argument COM1:"},
+        WindowCommandLine{
+            "TraceWithoutFile", {"--trace"}, 2, "wellscribe-onyx: --trace needs a file name"},
         WindowCommandLine{"TraceIntoMissingFolder",
                           {"--trace", "/no/such/folder/trace.txt"},
                           2,
