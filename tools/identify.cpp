@@ -93,29 +93,8 @@ int UsageError(const std::string& error) {
     return Usage(stderr, 2);
 }
 
-// The arguments as UTF-8: on Windows from the UTF-16 command line, so that a trace
-// file in a folder such as C:\Users\Zoë keeps its name.
-std::vector<std::string> Arguments(int argc, char** argv) {
-#ifdef _WIN32
-    int count = 0;
-    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        std::vector<std::string> arguments;
-        for (int i = 0; i < count; ++i) {
-            const int size =
-                WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-            std::string argument(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), size, nullptr, nullptr);
-            arguments.push_back(argument);
-        }
-        LocalFree(wide);
-        return arguments;
-    }
-#endif
-    return std::vector<std::string>(argv, argv + argc);
-}
-
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments = Arguments(argc, argv);
+    const std::vector<std::string> arguments(argv, argv + argc);
     std::optional<std::string> portName;
     std::optional<std::string> tracePath;
     bool list = false;

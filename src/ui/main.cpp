@@ -76,19 +76,31 @@ bool HasStream(DWORD which) {
 
 void Say(const std::string& text, bool error) {
     std::FILE* stream = error ? stderr : stdout;
-    const DWORD which = error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
-    if (!HasStream(which)) {
-        if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-            std::freopen("CONOUT$", "w", stdout);
-            std::freopen("CONOUT$", "w", stderr);
-        } else {
-            MessageBoxW(nullptr, WidePath(text).c_str(), WidePath(TfrmWSRXUtil::Title).c_str(),
-                        MB_OK | (error ? MB_ICONWARNING : MB_ICONINFORMATION));
-            return;
+    if (HasStream(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE)) {
+        std::fputs(text.c_str(), stream);
+        std::fflush(stream);
+        return;
+    }
+    // ERROR_ACCESS_DENIED: attached already, by an earlier text. The console is
+    // written in UTF-16, so that a path such as C:\Users\Zoë shows whole whatever
+    // its code page.
+    if (AttachConsole(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED) {
+        const HANDLE console =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console != INVALID_HANDLE_VALUE) {
+            const std::wstring wide = WidePath(text);
+            DWORD written = 0;
+            const BOOL shown = WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()),
+                                             &written, nullptr);
+            CloseHandle(console);
+            if (shown) {
+                return;
+            }
         }
     }
-    std::fputs(text.c_str(), stream);
-    std::fflush(stream);
+    MessageBoxW(nullptr, WidePath(text).c_str(), WidePath(TfrmWSRXUtil::Title).c_str(),
+                MB_OK | (error ? MB_ICONWARNING : MB_ICONINFORMATION));
 }
 #else
 void Say(const std::string& text, bool error) {
