@@ -47,21 +47,20 @@ TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
     DumpRecord record;
     record.blocks = 3;
     record.portOpened = true;
-    const DumpOutcome lost = DumpOutcomeFor(5, record, "ttyUSB0:", "/d/a.hex");
+    const DumpOutcome lost = DumpOutcomeFor(5, record, "ttyUSB0:", "a.hex");
     EXPECT_EQ(lost.text, "Unable to save memory dump\nThe connection to ttyUSB0 was lost after 3 "
-                         "of 1056 blocks. /d/a.hex holds the first 768 bytes.");
+                         "of 1056 blocks. a.hex holds the first 768 bytes.");
     EXPECT_STREQ(lost.caption, "Error");
     EXPECT_TRUE(lost.warning);
 
-    const DumpOutcome silent = DumpOutcomeFor(LINK_ERR_TIMEOUT, record, "ttyUSB0:", "/d/a.hex");
-    EXPECT_EQ(silent.text,
-              "Communication Error\n-200 Communication Time Out! Check COM Port\nThe "
-              "dump ended after 3 of 1056 blocks. /d/a.hex holds the first 768 bytes.");
+    const DumpOutcome silent = DumpOutcomeFor(LINK_ERR_TIMEOUT, record, "ttyUSB0:", "a.hex");
+    EXPECT_EQ(silent.text, "Communication Error\n-200 Communication Time Out! Check COM Port\nThe "
+                           "dump ended after 3 of 1056 blocks. a.hex holds the first 768 bytes.");
 
     record.stopped = true;
-    const DumpOutcome stopped = DumpOutcomeFor(LINK_OK, record, "ttyUSB0:", "/d/a.hex");
+    const DumpOutcome stopped = DumpOutcomeFor(LINK_OK, record, "ttyUSB0:", "a.hex");
     EXPECT_EQ(stopped.text, "Memory dump stopped\nThe dump was stopped after 3 of 1056 blocks. "
-                            "/d/a.hex holds the first 768 bytes.");
+                            "a.hex holds the first 768 bytes.");
     EXPECT_FALSE(stopped.warning);
 
     DumpRecord none;
