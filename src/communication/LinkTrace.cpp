@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -66,10 +67,27 @@ void CloseFile(Handle file) {
 #else
 using Handle = int;
 
+// A pipe whose reader stays but reads nothing must not hold the link: the file is
+// non-blocking, and a line waits this long for room before the trace gives up.
+constexpr int StalledReaderMs = 5000;
+// The code WriteAll gives for that; no system code has this value.
+constexpr int StalledReader = -1;
+
 int WriteAll(Handle file, const std::string& bytes) {
     std::size_t done = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(StalledReaderMs);
     while (done < bytes.size()) {
         const ssize_t written = ::write(file, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd entry{file, POLLOUT, 0};
+            if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) == 0) {
+                return StalledReader;
+            }
+            continue;
+        }
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -85,6 +103,16 @@ void CloseFile(Handle file) {
     ::close(file);
 }
 #endif
+
+std::string WriteErrorText(int error) {
+#ifndef _WIN32
+    if (error == StalledReader) {
+        return "nothing was read from it for " + std::to_string(StalledReaderMs / 1000) +
+               " seconds";
+    }
+#endif
+    return SystemErrorText(error);
+}
 
 } // namespace
 
@@ -112,7 +140,7 @@ public:
             failed = true;
             TraceFile* self = this;
             detail::active.compare_exchange_strong(self, nullptr);
-            message = "The link trace to " + Shown(path) + " stopped: " + SystemErrorText(error);
+            message = "The link trace to " + Shown(path) + " stopped: " + WriteErrorText(error);
         }
         {
             std::lock_guard lock(pendingMutex);
@@ -203,18 +231,13 @@ int Start(const std::string& path, StopHandler onStopped) {
 #else
     // A reader that went away must be a write error, not the end of the program.
     std::signal(SIGPIPE, SIG_IGN);
-    // Non-blocking for the open only: a FIFO without a reader fails at once (ENXIO)
-    // instead of holding the program until one comes.
+    // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of
+    // holding the program until one comes, and a reader that stops reading cannot
+    // hold the link (see WriteAll).
     const Handle file =
         ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (file < 0) {
         return errno;
-    }
-    const int flags = ::fcntl(file, F_GETFL);
-    if (flags < 0 || ::fcntl(file, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int error = errno;
-        ::close(file);
-        return error;
     }
 #endif
     Owner() = std::make_unique<TraceFile>(file, path, std::move(onStopped));

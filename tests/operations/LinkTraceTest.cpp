@@ -161,4 +161,29 @@ TEST(TraceStart, AFifoWithoutAReaderIsRefusedAtOnce) {
     std::remove(fifo.c_str());
 }
 
+// A reader that stays but reads nothing: once the pipe is full, a line waits a few
+// seconds for room, then the trace stops instead of holding the link.
+TEST(TraceStart, AReaderThatReadsNothingCannotHoldTheLink) {
+    const std::string fifo = ::testing::TempDir() + "onyx-trace-idle-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(link_trace::Start(fifo), 0);
+    const std::vector<std::uint8_t> frame(500, 0x55);
+    const auto start = std::chrono::steady_clock::now();
+    int lines = 0;
+    for (; link_trace::Active() && lines < 10000; ++lines) {
+        link_trace::Sent("IDLE:", frame, 0);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::seconds(4));
+    EXPECT_LT(took, std::chrono::seconds(8));
+    EXPECT_LT(lines, 200) << "the pipe holds some 64 KiB";
+    EXPECT_EQ(link_trace::TakeStoppedMessage(),
+              "The link trace to " + fifo + " stopped: nothing was read from it for 5 seconds");
+    link_trace::Stop();
+    close(reader);
+    std::remove(fifo.c_str());
+}
+
 } // namespace
