@@ -96,8 +96,7 @@ std::optional<ReplayTrace> ReplayTrace::Read(std::istream& trace, const std::str
                 pending = std::move(line.bytes);
             }
         } else if (pending) {
-            replay.replies[*pending].push_back(line.kind == "recv" ? Reply(std::move(line.bytes))
-                                                                   : Reply());
+            replay.replies[*pending].push_back({line.kind != "recv", std::move(line.bytes)});
             ++replay.exchanges;
             pending.reset();
         }
@@ -110,9 +109,12 @@ std::optional<ReplayTrace::Reply> ReplayTrace::Next(const std::vector<std::uint8
     if (found == replies.end() || found->second.empty()) {
         return std::nullopt;
     }
-    Reply reply = std::move(found->second.front());
+    Recorded recorded = std::move(found->second.front());
     found->second.pop_front();
-    return reply;
+    if (recorded.silence) {
+        return Reply();
+    }
+    return Reply(std::move(recorded.bytes));
 }
 
 std::string HexText(const std::vector<std::uint8_t>& bytes) {

@@ -30,7 +30,11 @@ public:
     std::size_t Exchanges() const { return exchanges; }
 
 private:
-    std::map<std::vector<std::uint8_t>, std::deque<Reply>> replies;
+    struct Recorded {
+        bool silence = false;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::map<std::vector<std::uint8_t>, std::deque<Recorded>> replies;
     std::size_t exchanges = 0;
 };
 
