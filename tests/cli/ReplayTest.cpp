@@ -5,12 +5,69 @@
 #include "cli/OnyxRun.h"
 
 #include <QJsonObject>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
 
 namespace {
 
+// onyx-simulator as the support desk starts it, until the test ends.
+class SimulatorProgram {
+public:
+    SimulatorProgram(const std::vector<std::string>& arguments, const std::filesystem::path& err) {
+        int out[2] = {-1, -1};
+        if (pipe(out) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> words{ONYX_SIMULATOR};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, ONYX_SIMULATOR, &actions, nullptr, argv.data(), environ) != 0) {
+            pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        // Its first line says it answers (or why not, when it ended).
+        char c = 0;
+        while (read(out[0], &c, 1) == 1 && c != '\n') {
+            ready += c;
+        }
+        output = out[0];
+    }
+    ~SimulatorProgram() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (output >= 0) {
+            close(output);
+        }
+    }
+    SimulatorProgram(const SimulatorProgram&) = delete;
+    SimulatorProgram& operator=(const SimulatorProgram&) = delete;
+
+    const std::string& ReadyLine() const { return ready; }
+
+private:
+    pid_t pid = -1;
+    int output = -1;
+    std::string ready;
+};
+
 TEST_F(OnyxCommand, ATraceReplayedGivesTheSameOutput) {
     auto config = UniqueLoggerConfig("Cli");
-    config.selfTestMask = 0x80;
+    config.selfTestMask = 0x80; // the replay's own mask is 0: only the trace gives 0x80
     sim::SimulatedLogger& recorded = StartLogger(config);
     recorded.InjectFault({sim::FaultKind::Silence, 'k', 1}); // a time-out in the trace
     recorded.InjectFault({sim::FaultKind::BadCrc, 'c', 1});
@@ -19,22 +76,23 @@ TEST_F(OnyxCommand, ATraceReplayedGivesTheSameOutput) {
     const OnyxRun original = Onyx("selftest --json --trace " + trace.string() + " " + port);
     recorded.Stop();
 
-    std::ifstream file(trace);
-    std::string error;
-    auto replay = sim::ReplayTrace::Read(file, "", error);
-    ASSERT_TRUE(replay) << error;
-    config.selfTestMask = 0; // the trace's replies, not the logger's, must count
-    config.replies = [replay = std::make_shared<sim::ReplayTrace>(std::move(*replay))](
-                         const std::vector<std::uint8_t>& frame) {
-        return replay->Next(frame).value_or(std::nullopt);
-    };
-    StartLogger(config);
+    // The support desk's simulator, on the same port name.
+    SimulatorProgram replaying({"--name", port.substr(0, port.size() - 1), "--self-test-mask", "0",
+                                "--replay", trace.string()},
+                               folder / "simulator.err");
+    ASSERT_NE(replaying.ReadyLine().find("ready"), std::string::npos) << replaying.ReadyLine();
     const OnyxRun replayed = Onyx("selftest --json " + port);
 
     EXPECT_EQ(original.exitStatus, 1);
     EXPECT_EQ(replayed.exitStatus, original.exitStatus);
     EXPECT_EQ(replayed.out, original.out);
     EXPECT_EQ(original.Json()[0].toObject()["selfTestMask"].toInt(), 0x80);
+
+    // Used up: the next read's first request is no longer in the trace.
+    EXPECT_EQ(Onyx("info " + port).exitStatus, 1);
+    EXPECT_NE(ReadFile(folder / "simulator.err")
+                  .find("not in the trace, no reply: 00 63 FF 02 04 00 24 E5 5D"),
+              std::string::npos);
 }
 
 TEST(ReplayTrace, RepeatsInRecordedOrderAndHoldsNoMoreThanTheTrace) {
