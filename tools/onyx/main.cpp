@@ -58,8 +58,8 @@ constexpr const char* Description =
     "  calibration verify PORT... Time Verification\n"
     "\n"
     "PORT as the port list names it (ttyUSB0:, COM5:). Several ports run side by\n"
-    "side, one worker each; the calibration runs them one after another, as they\n"
-    "share the log. Exit status: 0 when every logger succeeded, 1 when any failed\n"
+    "side, one worker each; calibration start and stop take them one after another,\n"
+    "as they share the log. Exit status: 0 when every logger succeeded, 1 when any failed\n"
     "(a failed self-test test included), 2 for a usage error.\n"
     "onyx COMMAND --help shows the command's options.";
 
@@ -297,8 +297,9 @@ int Calibration(const CommandLine& commandLine, const QStringList& arguments, bo
     if (ports.isEmpty()) {
         return UsageError("calibration " + action + " needs at least one port");
     }
-    // The loggers share the log: one after another, each change saved before the next.
-    return Finish(OnEachPort(ports, job, false), json);
+    // Start and stop share the log: one logger after another, each change saved
+    // before the next. Verification leaves the log alone.
+    return Finish(OnEachPort(ports, job, action == "verify"), json);
 }
 
 } // namespace
