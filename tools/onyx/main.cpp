@@ -334,6 +334,10 @@ int main(int argc, char** argv) {
         std::printf("%s", qPrintable(parser.helpText()));
         return ExitSuccess;
     }
+    if (parser.isSet(commandLine.version)) {
+        std::printf("onyx %s\n", ONYX_VERSION);
+        return ExitSuccess;
+    }
     const QStringList rest = parser.positionalArguments().mid(1);
     const bool json = parser.isSet(commandLine.json);
 
