@@ -460,7 +460,13 @@ void SimulatedLogger::CompleteFrame() {
     std::optional<Reply> reply;
     {
         std::lock_guard lock(mutex_);
-        reply = Answer(frame);
+        if (!config_.replies) {
+            reply = Answer(frame);
+        } else if (auto bytes = config_.replies(frame)) {
+            reply.emplace();
+            reply->bytes = std::move(*bytes);
+            reply->firstPiece = reply->bytes.size();
+        }
         requests_.push_back(RecordedRequest{frame, first, last});
         changed_.notify_all();
     }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,6 +81,11 @@ struct LoggerConfig {
     std::string readingsText = "RD+  21.500 deg C+   1.234 m\r\n";
     Extremes extremes;
     std::string portName; // published under this name by Start() when not empty
+    // When set, answers each request in place of the logger's own memory and clock
+    // (a replayed trace): the bytes to send, or nothing for silence. Called on the
+    // logger's thread; it must not call back into the logger.
+    std::function<std::optional<std::vector<std::uint8_t>>(const std::vector<std::uint8_t>& frame)>
+        replies;
 };
 
 // One request frame as the logger received it.

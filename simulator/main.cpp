@@ -1,6 +1,7 @@
 // onyx-simulator: a simulated Wellscribe Onyx logger on a pseudo-terminal, published
 // under a port name so the diagnostics utility lists it and can talk to it.
 
+#include "ReplayTrace.h"
 #include "SimulatedLogger.h"
 #include "communication/serial/VirtualPorts.h"
 
@@ -10,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <pthread.h>
 #include <string>
@@ -42,12 +45,20 @@ Options:
                           every one) with command LETTER (default or "*": any command).
                           KIND: silence, wrong-ack, bad-crc, cut-short, split,
                           empty-payload, garbage, vanish. Repeatable.
+  --replay TRACE          answer each request with the reply recorded for the same
+                          request in TRACE, a file written by --trace (in recorded order
+                          when a request repeats; silence where the trace recorded a
+                          time-out); a request the trace does not hold is answered with
+                          silence and named on stderr
+  --replay-port PORT      the traced port to replay, when TRACE holds several
   --help                  show this text
 )";
 
 struct Options {
     sim::LoggerConfig config;
     std::vector<sim::Fault> faults;
+    std::string replay;
+    std::string replayPort;
     bool help = false;
 };
 
@@ -187,6 +198,10 @@ bool ApplyOption(Options& options, const std::string& option, const std::string&
         config.statusText = Unescape(value);
     } else if (option == "--readings") {
         config.readingsText = Unescape(value);
+    } else if (option == "--replay") {
+        options.replay = value;
+    } else if (option == "--replay-port") {
+        options.replayPort = value;
     } else if (option == "--fault") {
         const auto fault = ParseFault(value);
         if (!fault) {
@@ -244,7 +259,32 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    sim::SimulatedLogger logger(options->config);
+    sim::LoggerConfig config = options->config;
+    if (!options->replay.empty()) {
+        std::ifstream file(options->replay, std::ios::binary);
+        if (!file) {
+            std::cerr << "onyx-simulator: cannot read the trace " << options->replay << ": "
+                      << std::strerror(errno) << "\n";
+            return 1;
+        }
+        auto trace = sim::ReplayTrace::Read(file, options->replayPort, error);
+        if (!trace) {
+            std::cerr << "onyx-simulator: cannot replay " << options->replay << ": " << error
+                      << "\n";
+            return 1;
+        }
+        config.replies = [replay = std::make_shared<sim::ReplayTrace>(std::move(*trace))](
+                             const std::vector<std::uint8_t>& frame) {
+            auto reply = replay->Next(frame);
+            if (!reply) {
+                std::cerr << "onyx-simulator: not in the trace, no reply: " << sim::HexText(frame)
+                          << std::endl;
+                return sim::ReplayTrace::Reply();
+            }
+            return *reply;
+        };
+    }
+    sim::SimulatedLogger logger(config);
     for (const auto& fault : options->faults) {
         logger.InjectFault(fault);
     }

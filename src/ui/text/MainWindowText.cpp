@@ -22,6 +22,36 @@ SelfTestView PresentSelfTest(std::int32_t result) {
     return view;
 }
 
+namespace {
+
+struct SelfTestRow {
+    const char* caption;
+    const char* solution;
+};
+// The dots fill each caption to the same width in the window's font; test 7's
+// advice ends in a blank, as the form has it.
+constexpr SelfTestRow SelfTestRows[8] = {
+    {"1. Battery Voltage Test.......................", "Send Test Report to Corvane"},
+    {"2. Program Memory Test.....................", "Upgrade Firmware to the Latest Version"},
+    {"3. Calibration Memory Test.................",
+     "Contact Corvane for instruction to restoring Calibration data"},
+    {"4. External FRAM Test......................", "Send Test Report to Corvane"},
+    {"5. EEPROM Test #1..........................", "Send Test Report to Corvane"},
+    {"6. EEPROM Test #2..........................", "Send Test Report to Corvane"},
+    {"7. Temperature Sensor Test..............", "Send Test Report to Corvane "},
+    {"8. Pressure Sensor Test.......................", "Send Test Report to Corvane"},
+};
+
+} // namespace
+
+const char* SelfTestCaption(int test) {
+    return test >= 1 && test <= 8 ? SelfTestRows[test - 1].caption : "";
+}
+
+const char* SelfTestSolution(int test) {
+    return test >= 1 && test <= 8 ? SelfTestRows[test - 1].solution : "";
+}
+
 std::string DefaultDumpName(const std::string& modelLabel, const std::string& serialLabel) {
     if (serialLabel.empty()) {
         return "WSOnyx_Mem_Dump";

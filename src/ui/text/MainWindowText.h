@@ -18,6 +18,15 @@ struct SelfTestView {
 };
 SelfTestView PresentSelfTest(std::int32_t result);
 
+// The self-test rows as the window's form writes them: the caption of test 1 to 8
+// and the advice shown beside it when it failed; the heading above the advice.
+const char* SelfTestCaption(int test);
+const char* SelfTestSolution(int test);
+constexpr const char* SolutionHeading = "Solution on failed test";
+// The two advice lines shown under the live readings.
+constexpr const char* ReadingSolution1 = "If the reading is not in the expected range, ";
+constexpr const char* ReadingSolution2 = "send report to Corvane.";
+
 // The dump file name proposed from the information labels: model and serial label
 // texts joined by '_' with everything but ASCII letters and digits made '_', or
 // "WSOnyx_Mem_Dump" when the serial label is empty.

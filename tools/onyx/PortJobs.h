@@ -1,0 +1,74 @@
+#pragma once
+
+// The main window's commands and the calibration dialog's buttons, run for one
+// port from the command line: the same operations, through the same worker, with
+// the same texts. Each job returns what the window would have shown.
+
+#include "calibration/CalibrationSequences.h"
+#include "operations/InfoLabels.h"
+#include "report/ReportText.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct PortResult {
+    std::string port;
+    bool ok = true;
+    // The failing step's result code, the self-test mask for a self-test, else 0.
+    std::int32_t code = 0;
+    // The outcome as the window words it: a failure's message, or the success text.
+    std::string text;
+    // The information labels written and not hidden, in the window's order.
+    std::vector<std::pair<InfoLabel, std::string>> labels;
+    // The lines the window shows besides the outcome (labels, self-test rows).
+    std::vector<std::string> shown;
+    std::optional<std::int32_t> selfTestMask;
+    // A failure of an earlier step that the window reports and goes past (the read
+    // of the information before a dump).
+    std::optional<std::string> earlierFailure;
+    std::optional<std::string> file;
+    std::optional<std::uint64_t> bytes; // written to file
+    std::optional<std::string> logLine; // the calibration log's line of this logger
+};
+
+// Read Wellscribe Info. probing: a port counts as answering once the serial number
+// came back; the result stays that of the whole read.
+PortResult ReadInfoJob(const std::string& port);
+// Run Self-Test: the information, then the self-test when that succeeded. A
+// logger that failed a test is a failed result (code: the mask).
+PortResult SelfTestJob(const std::string& port);
+// Read Memory Dump: the information, then the dump into file. blockWritten, when
+// set, hears of every block; stop ends the dump after the block in progress.
+PortResult DumpJob(const std::string& port, const std::string& file,
+                   const std::function<void(std::uint32_t)>& blockWritten,
+                   const std::atomic<bool>* stop);
+// Create Report: the self-test command, then the report file of the labels and
+// the mask under the contact lines.
+PortResult ReportJob(const std::string& port, const ReportContact& contact,
+                     const std::string& file);
+
+// The calibration dialog's buttons on the log at logPath. Each change to the log
+// is its own function, which reads the log from disk, applies the one change and
+// saves.
+PortResult StartCalibrationJob(const std::string& port, const std::filesystem::path& logPath);
+PortResult StopCalibrationJob(const std::string& port, const std::filesystem::path& logPath);
+PortResult VerifyTimeJob(const std::string& port);
+
+// The log's lines as the dialog lists them, each with its check (completed).
+struct LogListing {
+    bool ok = true;
+    std::string error;
+    std::vector<std::pair<std::string, bool>> lines;
+};
+LogListing ListCalibrationLog(const std::filesystem::path& logPath);
+
+// The JSON key of an information label's value ("serialNumber"), and the value
+// itself: the label text after its caption.
+const char* LabelKey(InfoLabel label);
+std::string LabelValue(const std::string& labelText);

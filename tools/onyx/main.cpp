@@ -1,0 +1,375 @@
+// onyx: the diagnostics utility's commands from a command line, for service
+// benches and scripts, on many loggers at once. Each port runs on a worker of its
+// own; the results come out in the order the ports were given.
+//
+// Exit status: 0 when every logger succeeded, 1 when any failed, 2 for a usage error.
+
+#include "Output.h"
+#include "PortJobs.h"
+#include "calibration/CalibrationLog.h"
+#include "communication/Commands.h"
+#include "communication/LinkTrace.h"
+#include "communication/ResultCodes.h"
+#include "communication/serial/PortList.h"
+#include "ui/ProgramFolders.h"
+#include "ui/text/MainWindowText.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int ExitSuccess = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+// The main window's title, which names the per-user folder of the calibration log.
+constexpr const char* WindowTitle = "Corvane Wellscribe Onyx Diagnostics Utility";
+
+constexpr const char* Description =
+    "Diagnoses Wellscribe Onyx loggers connected over serial cables, as the window does.\n"
+    "\n"
+    "Commands:\n"
+    "  ports [--probe]            the port list as the window shows it; --probe marks\n"
+    "                             the ports where a logger answers (it sends the\n"
+    "                             read-information requests on every listed port)\n"
+    "  info PORT...               Read Wellscribe Info\n"
+    "  selftest PORT...           Read Wellscribe Info, then Run Self-Test\n"
+    "  dump PORT -o FILE          Read Memory Dump into FILE\n"
+    "  report PORT --name NAME --phone PHONE [--company --fax --email] -o FILE\n"
+    "                             Run Self-Test, then Create Report into FILE\n"
+    "  calibration list           the calibration log's lines ([x] completed)\n"
+    "  calibration start PORT...  Start Time Calibration\n"
+    "  calibration stop PORT...   Stop Time Calibration\n"
+    "  calibration verify PORT... Time Verification\n"
+    "\n"
+    "PORT as the port list names it (ttyUSB0:, COM5:). Several ports run side by\n"
+    "side, one worker each; calibration start and stop take them one after another,\n"
+    "as they share the log. Exit status: 0 when every logger succeeded, 1 when any failed\n"
+    "(a failed self-test test included), 2 for a usage error.\n"
+    "onyx COMMAND --help shows the command's options.";
+
+// Raised by Ctrl+C during a dump: the dump ends after the block in progress.
+std::atomic<bool> dumpStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void StopDump(int) {
+    dumpStop.store(true);
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+std::string PortBytes(const QString& port) {
+    return port.toLocal8Bit().toStdString();
+}
+
+// One worker per port, all at once; results in the ports' order.
+std::vector<PortResult> OnEachPort(const QStringList& ports,
+                                   const std::function<PortResult(const std::string&)>& job,
+                                   bool parallel) {
+    std::vector<PortResult> results(static_cast<std::size_t>(ports.size()));
+    if (!parallel) {
+        for (qsizetype i = 0; i < ports.size(); ++i) {
+            results[static_cast<std::size_t>(i)] = job(PortBytes(ports[i]));
+        }
+        return results;
+    }
+    std::vector<std::jthread> workers;
+    workers.reserve(results.size());
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        workers.emplace_back([&results, &job, i, port = PortBytes(ports[i])] {
+            results[static_cast<std::size_t>(i)] = job(port);
+        });
+    }
+    workers.clear(); // joins them all
+    return results;
+}
+
+class CommandLine {
+public:
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption json{"json", "Print one JSON document: an array, one object per port."};
+    QCommandLineOption trace{
+        "trace", "Append every frame sent to and received from the loggers to <file>.", "file"};
+    QCommandLineOption probe{"probe", "Ask each port whether a logger answers: this sends the "
+                                      "read-information requests on every listed port."};
+    QCommandLineOption output{QStringList{"o", "output"}, "Write to <file>.", "file"};
+    QCommandLineOption name{"name", "Report: your name (required).", "text"};
+    QCommandLineOption company{"company", "Report: your company.", "text"};
+    QCommandLineOption phone{"phone", "Report: your phone number, at least 10 characters.", "text"};
+    QCommandLineOption fax{"fax", "Report: your fax number.", "text"};
+    QCommandLineOption email{"email", "Report: your e-mail address.", "text"};
+    QCommandLineOption log{"log", "Calibration: the log file (default: the window's LogTime.csv).",
+                           "file"};
+
+    CommandLine() {
+        parser.setApplicationDescription(Description);
+        parser.addOptions({json, trace});
+        parser.addPositionalArgument("command",
+                                     "ports, info, selftest, dump, report or calibration");
+    }
+
+    // The command's own options; false for an unknown command.
+    bool AddCommandOptions(const QString& command) {
+        parser.clearPositionalArguments();
+        parser.addPositionalArgument(command, "The command.", command);
+        if (command == "ports") {
+            parser.addOption(probe);
+        } else if (command == "dump") {
+            parser.addOption(output);
+            parser.addPositionalArgument("PORT", "The logger's port.");
+        } else if (command == "report") {
+            parser.addOptions({name, company, phone, fax, email, output});
+            parser.addPositionalArgument("PORT", "The logger's port.");
+        } else if (command == "calibration") {
+            parser.addOption(log);
+            parser.addPositionalArgument("ACTION", "list, start, stop or verify");
+            parser.addPositionalArgument("PORT...", "The loggers' ports (not for list).");
+        } else if (command == "info" || command == "selftest") {
+            parser.addPositionalArgument("PORT...", "The loggers' ports.");
+        } else {
+            return false;
+        }
+        return true;
+    }
+};
+
+int UsageError(const QString& text) {
+    std::fprintf(stderr, "onyx: %s\nTry onyx --help\n", qPrintable(text));
+    return ExitUsage;
+}
+
+int Finish(const std::vector<PortResult>& results, bool json) {
+    if (json) {
+        QJsonArray document;
+        for (const PortResult& result : results) {
+            document.append(ResultJson(result));
+        }
+        PrintJson(stdout, document);
+    } else {
+        for (const PortResult& result : results) {
+            PrintResult(stdout, result);
+        }
+    }
+    std::fflush(stdout);
+    PrintFailures(stderr, results);
+    for (const PortResult& result : results) {
+        if (!result.ok) {
+            return ExitFailure;
+        }
+    }
+    return ExitSuccess;
+}
+
+int Ports(bool probe, bool json) {
+    QStringList ports;
+    for (const std::string& port : EnumerateComPorts()) {
+        ports << QString::fromLocal8Bit(port);
+    }
+    std::vector<PortResult> results =
+        probe ? OnEachPort(ports, ReadInfoJob, true) : std::vector<PortResult>{};
+    QJsonArray document;
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        QJsonObject object{{"port", ports[i]}};
+        std::string mark;
+        if (probe) {
+            const PortResult& result = results[static_cast<std::size_t>(i)];
+            const bool answers =
+                !result.labels.empty() && result.labels.front().first == InfoLabel::SerialNo;
+            object["logger"] = answers;
+            mark = answers ? "  logger " + LabelValue(result.labels.front().second) : "  -";
+        }
+        document.append(object);
+        if (!json) {
+            std::printf("%s%s\n", qPrintable(ports[i]), mark.c_str());
+        }
+    }
+    if (json) {
+        PrintJson(stdout, document);
+    }
+    return ExitSuccess;
+}
+
+int Dump(const std::string& port, const std::string& file, bool json) {
+    std::function<void(std::uint32_t)> progress;
+    if (StderrIsTerminal()) {
+        progress = [](std::uint32_t blocks) {
+            std::fprintf(stderr, "\r%s", DumpProgressText(blocks).c_str());
+            if (blocks == DumpBlockCount) {
+                std::fprintf(stderr, "\n");
+            }
+        };
+    }
+    std::signal(SIGINT, StopDump);
+    PortResult result = DumpJob(port, file, progress, &dumpStop);
+    std::signal(SIGINT, SIG_DFL);
+    if (progress && result.bytes.value_or(0) < std::uint64_t{DumpBlockCount} * BlockSize) {
+        std::fprintf(stderr, "\n");
+    }
+    return Finish({result}, json);
+}
+
+int Report(const CommandLine& commandLine, const std::string& port, const std::string& file,
+           bool json) {
+    const QCommandLineParser& parser = commandLine.parser;
+    const QString name = parser.value(commandLine.name);
+    const QString phone = parser.value(commandLine.phone);
+    const ContactProblem problem =
+        CheckContact(static_cast<std::size_t>(name.size()), static_cast<std::size_t>(phone.size()));
+    if (problem != ContactProblem::None) {
+        return UsageError(ContactProblemMessage(problem));
+    }
+    ReportContact contact;
+    contact.name = name.toStdString();
+    contact.company = parser.value(commandLine.company).toStdString();
+    contact.phone = phone.toStdString();
+    contact.fax = parser.value(commandLine.fax).toStdString();
+    contact.email = parser.value(commandLine.email).toStdString();
+    return Finish({ReportJob(port, contact, file)}, json);
+}
+
+std::filesystem::path LogPath(const CommandLine& commandLine) {
+    if (commandLine.parser.isSet(commandLine.log)) {
+        return FilePath(commandLine.parser.value(commandLine.log));
+    }
+    return CalibrationLog::PathIn(FilePath(CalibrationLogFolder()));
+}
+
+int ListLog(const std::filesystem::path& logPath, bool json) {
+    const LogListing listing = ListCalibrationLog(logPath);
+    if (!listing.ok) {
+        std::fprintf(stderr, "onyx: %s\n", listing.error.c_str());
+        return ExitFailure;
+    }
+    QJsonArray document;
+    for (const auto& [line, completed] : listing.lines) {
+        document.append(QJsonObject{{"line", LoggerText(line)}, {"completed", completed}});
+        if (!json) {
+            std::printf("[%c] %s\n", completed ? 'x' : ' ', line.c_str());
+        }
+    }
+    if (json) {
+        PrintJson(stdout, document);
+    }
+    return ExitSuccess;
+}
+
+int Calibration(const CommandLine& commandLine, const QStringList& arguments, bool json) {
+    const QString action = arguments.value(0);
+    const QStringList ports = arguments.mid(1);
+    const std::filesystem::path logPath = LogPath(commandLine);
+    if (action == "list") {
+        return ports.isEmpty() ? ListLog(logPath, json)
+                               : UsageError("calibration list takes no port");
+    }
+    std::function<PortResult(const std::string&)> job;
+    if (action == "start") {
+        job = [&logPath](const std::string& port) { return StartCalibrationJob(port, logPath); };
+    } else if (action == "stop") {
+        job = [&logPath](const std::string& port) { return StopCalibrationJob(port, logPath); };
+    } else if (action == "verify") {
+        job = VerifyTimeJob;
+    } else {
+        return UsageError("calibration needs list, start, stop or verify");
+    }
+    if (ports.isEmpty()) {
+        return UsageError("calibration " + action + " needs at least one port");
+    }
+    // Start and stop share the log: one logger after another, each change saved
+    // before the next. Verification leaves the log alone.
+    return Finish(OnEachPort(ports, job, action == "verify"), json);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(WindowTitle);
+    QCoreApplication::setApplicationVersion(ONYX_VERSION);
+    const QStringList arguments = QCoreApplication::arguments();
+
+    CommandLine commandLine;
+    // First the command, then the command's own options.
+    commandLine.parser.parse(arguments);
+    const QString command = commandLine.parser.positionalArguments().value(0);
+    if (command.isEmpty() || !commandLine.AddCommandOptions(command)) {
+        if (commandLine.parser.isSet(commandLine.version)) {
+            std::printf("onyx %s\n", ONYX_VERSION);
+            return ExitSuccess;
+        }
+        if (commandLine.parser.isSet(commandLine.help)) {
+            std::printf("%s", qPrintable(commandLine.parser.helpText()));
+            return ExitSuccess;
+        }
+        return UsageError(command.isEmpty() ? QString("no command given")
+                                            : "unknown command " + command);
+    }
+    QCommandLineParser& parser = commandLine.parser;
+    if (!parser.parse(arguments)) {
+        return UsageError(parser.errorText());
+    }
+    if (parser.isSet(commandLine.help)) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return ExitSuccess;
+    }
+    if (parser.isSet(commandLine.version)) {
+        std::printf("onyx %s\n", ONYX_VERSION);
+        return ExitSuccess;
+    }
+    const QStringList rest = parser.positionalArguments().mid(1);
+    const bool json = parser.isSet(commandLine.json);
+
+    if (parser.isSet(commandLine.trace)) {
+        const QString path = parser.value(commandLine.trace);
+        if (const int error = link_trace::Start(FileNameBytes(path)); error != 0) {
+            std::fprintf(stderr, "onyx: cannot open the trace file %s: %s\n", qPrintable(path),
+                         std::strerror(error));
+            return ExitFailure;
+        }
+    }
+
+    if (command == "ports") {
+        return rest.isEmpty() ? Ports(parser.isSet(commandLine.probe), json)
+                              : UsageError("ports takes no port");
+    }
+    if (command == "info" || command == "selftest") {
+        if (rest.isEmpty()) {
+            return UsageError(command + " needs at least one port");
+        }
+        return Finish(OnEachPort(rest, command == "info" ? ReadInfoJob : SelfTestJob, true), json);
+    }
+    if (command == "dump" || command == "report") {
+        if (rest.size() != 1) {
+            return UsageError(command + " takes one port");
+        }
+        if (!parser.isSet(commandLine.output)) {
+            return UsageError(command + " needs -o FILE");
+        }
+        const std::string file = FileNameBytes(parser.value(commandLine.output));
+        return command == "dump" ? Dump(PortBytes(rest[0]), file, json)
+                                 : Report(commandLine, PortBytes(rest[0]), file, json);
+    }
+    return Calibration(commandLine, rest, json);
+}
