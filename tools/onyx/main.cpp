@@ -21,7 +21,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -343,10 +342,13 @@ int main(int argc, char** argv) {
 
     if (parser.isSet(commandLine.trace)) {
         const QString path = parser.value(commandLine.trace);
-        if (const int error = link_trace::Start(FileNameBytes(path)); error != 0) {
-            std::fprintf(stderr, "onyx: cannot open the trace file %s: %s\n", qPrintable(path),
-                         std::strerror(error));
-            return ExitFailure;
+        // Told at once, on stderr; the loggers are read all the same.
+        const link_trace::StopHandler stopped = [](const std::string& message) {
+            std::fprintf(stderr, "onyx: %s\n", message.c_str());
+        };
+        const std::string file = FileNameBytes(path);
+        if (const int error = link_trace::Start(file, stopped); error != 0) {
+            return UsageError(QString::fromStdString(link_trace::StartFailure(file, error)));
         }
     }
 
