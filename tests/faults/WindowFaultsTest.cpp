@@ -269,15 +269,15 @@ private slots:
         for (int i = 1; i < 256; ++i) {
             bytes += static_cast<char>(i);
         }
-        bytes += std::string(4, '\r') + std::string(70000, 'L') + '\0' + "hidden";
+        bytes += std::string(4, '\r') + std::string(70000, 'L');
         WriteBytes(CalibrationLog::PathIn(sandbox->Path()), bytes);
         TfrmTimeCal* dialog = OpenCalibration();
         auto* list = dialog->findChild<QListWidget*>("chklstLogger");
         // Bytes 1 to 9 end at the LF, 11 and 12 at the CR, 14 to 255 at the first
-        // of four CRs; three empty lines; the long line ends at the zero byte.
+        // of four CRs; three empty lines; the long line, no record, stays unchecked.
         QCOMPARE(list->count(), 7);
         QCOMPARE(list->item(6)->text().size(), 70000);
-        QCOMPARE(list->item(6)->checkState(), Qt::Checked);
+        QCOMPARE(list->item(6)->checkState(), Qt::Unchecked);
         QVERIFY(presenter->messages.empty());
 
         QTest::mouseClick(dialog->findChild<QPushButton*>("butADD"), Qt::LeftButton);
