@@ -332,13 +332,16 @@ CalibrationLog::ChangeResult CalibrationLog::Change(const Edit& edit, WhenMissin
     if (loaded.status == LoadStatus::Failed) {
         return {ChangeStatus::Failed, loaded.error};
     }
-    if (!locked) {
+    SaveError refused = ReadOnlyError(); // the plainest reason first
+    if (!refused && !locked) {
+        refused = locked.status == files::FileStatus::Busy ? Busy(file, lockWait)
+                                                           : CannotSave(file, locked);
+    }
+    if (refused) {
         // Nothing is written; the list shows the change on the file as it was
         // read, so the user still sees the line the message is about.
         edit(lines);
-        return {ChangeStatus::Failed, locked.status == files::FileStatus::Busy
-                                          ? Busy(file, lockWait)
-                                          : CannotSave(file, locked)};
+        return {ChangeStatus::Failed, std::move(*refused)};
     }
     if (loaded.status == LoadStatus::Missing && whenMissing == WhenMissing::ListOnly) {
         edit(lines);

@@ -79,8 +79,8 @@ FileResult CreateNewFile(const std::filesystem::path& path, File& file);
 // a link stays a link and the file it points to gets the new bytes.
 std::filesystem::path ReplaceTarget(const std::filesystem::path& path);
 
-// True when the file exists and is marked read-only (no write permission on
-// POSIX, FILE_ATTRIBUTE_READONLY on Windows).
+// True when the file exists and is read-only: no write permission or a read-only
+// file system on POSIX, FILE_ATTRIBUTE_READONLY on Windows.
 bool IsReadOnly(const std::filesystem::path& path);
 
 // Replaces the file (at ReplaceTarget) with the bytes as a whole: they go to a

@@ -19,7 +19,7 @@ std::string Reason(int error) {
     return strerror_r(error, buffer, sizeof buffer);
 #else
     return strerror_r(error, buffer, sizeof buffer) == 0 ? buffer
-                                                        : "Unknown error " + std::to_string(error);
+                                                         : "Unknown error " + std::to_string(error);
 #endif
 }
 
@@ -42,7 +42,8 @@ void CloseQuietly(int& fd) {
 
 // Makes a rename in the folder last across a power failure.
 void FlushFolder(const std::filesystem::path& folder) {
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -150,10 +151,10 @@ bool IsReadOnly(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &info) != 0) {
         return false;
     }
-    // The permission bits, not access(): the superuser may write anywhere, and
-    // still a file its owner marked read-only stays so.
+    // The permission bits as well as access(): the superuser may write anywhere,
+    // and still a file its owner marked read-only stays so.
     return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-           (::access(path.c_str(), W_OK) != 0 && errno == EACCES);
+           (::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS));
 }
 
 FileResult ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {

@@ -1,5 +1,4 @@
 #include "files/FileSystem.h"
-
 #include "operations/WidePath.h"
 
 #include <algorithm>
@@ -31,8 +30,8 @@ std::string Reason(DWORD error) {
         reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
     LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
-                             text.back() == L' ' || text.back() == L'.')) {
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                             text.back() == L'.')) {
         text.pop_back();
     }
     return text.empty() ? "System error " + std::to_string(error) : Utf8(text);
@@ -171,8 +170,8 @@ FileResult ReplaceFile(const std::filesystem::path& path, std::string_view bytes
     FileResult result;
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         fresh = target;
-        fresh += ".new-" + std::to_string(GetCurrentProcessId()) + "-" +
-                 std::to_string(replacements++);
+        fresh +=
+            ".new-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(replacements++);
         result = CreateNewFile(fresh, file);
         if (result.status != FileStatus::Exists) {
             break;
@@ -189,9 +188,11 @@ FileResult ReplaceFile(const std::filesystem::path& path, std::string_view bytes
         result = closed;
     }
     // The old file's attributes (hidden, archive) stay with the name.
-    if (const DWORD old = GetFileAttributesW(target.c_str()); result && old != INVALID_FILE_ATTRIBUTES) {
-        SetFileAttributesW(fresh.c_str(), old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    if (const DWORD old = GetFileAttributesW(target.c_str());
+        result && old != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(fresh.c_str(),
+                           old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
     }
     if (result && !MoveFileExW(fresh.c_str(), target.c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -235,10 +236,9 @@ void FileLock::Release() {
 FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
                     std::chrono::milliseconds wait) {
     lock.Release();
-    HANDLE handle =
-        CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return LastFailure();
     }
