@@ -383,7 +383,7 @@ void CalibrationLog::Replace(std::size_t index, std::string line) {
 }
 
 CalibrationLog::SaveError CalibrationLog::Save() const {
-    const files::FileResult saved = files::ReplaceFile(file, LogBytes(lines));
+    const files::FileResult saved = files::ReplaceFileContents(file, LogBytes(lines));
     if (!saved) {
         return CannotSave(file, saved);
     }

@@ -115,10 +115,11 @@ public:
     void Replace(std::size_t index, std::string line);
     void SetLines(std::vector<std::string> newLines) { lines = std::move(newLines); }
 
-    // Every line followed by CR LF, as the file's whole new content (files::
-    // ReplaceFile: a new file, flushed, renamed over the log; a symbolic link is
-    // replaced at its target; a read-only log is refused). Saves the list as it is
-    // without the lock or a fresh read: for a caller that owns the file.
+    // Every line followed by CR LF, as the file's whole new content (through
+    // files::ReplaceFileContents: a new file, flushed, renamed over the log; a
+    // symbolic link is replaced at its target; a read-only log is refused). Saves
+    // the list as it is, without the lock or a fresh read: for a caller that owns
+    // the file.
     SaveError Save() const;
     // The save's refusal of a read-only log, asked before a change is begun.
     SaveError ReadOnlyError() const;

@@ -88,7 +88,7 @@ bool IsReadOnly(const std::filesystem::path& path);
 // only then take the file's name; a failure at any point leaves the old file as it
 // was and no new file behind. A read-only file is refused (ReadOnly) and left
 // as it was; a writable file keeps its permissions.
-FileResult ReplaceFile(const std::filesystem::path& path, std::string_view bytes);
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes);
 
 // An exclusive lock on a lock file, released when the object goes. The system
 // releases it when the program holding it ends in any way, so a lock of a

@@ -157,7 +157,7 @@ bool IsReadOnly(const std::filesystem::path& path) {
            (::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS));
 }
 
-FileResult ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
     static std::atomic<unsigned> replacements{0};
     const std::filesystem::path target = ReplaceTarget(path);
     struct stat old {};

@@ -158,7 +158,7 @@ bool IsReadOnly(const std::filesystem::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-FileResult ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
     static std::atomic<unsigned> replacements{0};
     const std::filesystem::path target = ReplaceTarget(path);
     if (IsReadOnly(target)) {

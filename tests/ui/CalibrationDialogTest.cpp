@@ -5,11 +5,13 @@
 #include "support/FakePcClock.h"
 #include "support/WindowTestBase.h"
 #include "ui/Application.h"
+#include "ui/ProgramFolders.h"
 #include "ui/frmTimeCalUI.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QStandardPaths>
 #include <QTimer>
 #include <unistd.h>
 
@@ -272,6 +274,31 @@ private slots:
         Click("butADD");
         QVERIFY2(presenter->messages.empty(), qPrintable(presenter->Texts().join(" | ")));
         QCOMPARE(Lines(), (QStringList{"7654321,11/01/06 10:00:00", "1234567,11/17/06 14:03:22"}));
+    }
+
+    void theLogThatExistsIsUsedWhereverItIs() {
+        QStandardPaths::setTestModeEnabled(true);
+        const QString data = ApplicationDataFolder();
+        QVERIFY(QDir().mkpath(data));
+        const QString dataLog = QDir(data).filePath("LogTime.csv");
+        QFile::remove(dataLog);
+        const QString program = folder->path();
+        const auto touch = [](const QString& path) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        };
+        // No log yet: beside the program, whose folder is writable.
+        QCOMPARE(CalibrationLogFolder(program), program);
+        // Started while the program's folder was not writable: that log, from anywhere.
+        touch(dataLog);
+        QCOMPARE(CalibrationLogFolder(program), data);
+        QVERIFY(UnusedCalibrationLog(program).isEmpty());
+        // Both: the one beside the program, and the other one named.
+        touch(LogPath());
+        QCOMPARE(CalibrationLogFolder(program), program);
+        QCOMPARE(UnusedCalibrationLog(program), QDir::toNativeSeparators(dataLog));
+        QFile::remove(dataLog);
+        QStandardPaths::setTestModeEnabled(false);
     }
 
     void escapeDoesNotCloseIt() {
