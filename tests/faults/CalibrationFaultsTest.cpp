@@ -218,6 +218,7 @@ struct LogFault {
     std::string message;          // in the refusal; empty when the change is saved
     Lines after;                  // the lines after a saved change (the second process's aside)
     bool loggerUntouched = false; // refused before the logger is asked anything
+    std::string meanwhile = {};   // the log another program saves while the logger is asked
 };
 
 void PrintTo(const LogFault& fault, std::ostream* out) {
@@ -378,6 +379,38 @@ std::vector<LogFault> LogFaultCases() {
          0,
          "",
          {Other, StartedRecord}},
+        {"SavedMeanwhileIsKept",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, "77,01/01/07 00:00:00", StartedRecord},
+         false,
+         LogBytes({Other, "77,01/01/07 00:00:00"})},
+        {"StartedElsewhereMeanwhile",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "changed the line of this Wellscribe in % meanwhile; the file was left unchanged.\n"
+         "This calibration's record: " +
+             StartedRecord,
+         {},
+         false,
+         LogBytes({Other, "1234567,11/16/06 09:00:00"})},
+        {"RemovedMeanwhile",
+         LogBytes({StartedRecord}),
+         Writable,
+         Action::Stop,
+         LockHolder::None,
+         0,
+         "changed the line of this Wellscribe in % meanwhile",
+         {},
+         false,
+         LogBytes({Other})},
         {"TwoProgramsAtOnce",
          plain,
          Writable,
@@ -399,13 +432,21 @@ protected:
         }
         return text;
     }
-    CalibrationOutcome Act(Action action) {
+    // `meanwhile` is saved as the log at the first pause between logger commands.
+    CalibrationOutcome Act(Action action, const std::string& meanwhile) {
+        bool saved = meanwhile.empty();
+        const Protocols::Sleeper otherProgram = [&](std::chrono::milliseconds) {
+            if (!saved) {
+                WriteBytes(LogPath(), meanwhile);
+                saved = true;
+            }
+        };
         switch (action) {
         case Action::Start:
-            return Start();
+            return StartCalibration(logger.PortName(), log, clock, otherProgram);
         case Action::Stop:
             TwentyHoursLater();
-            return Stop();
+            return StopCalibration(logger.PortName(), log, clock, formats, otherProgram);
         case Action::RemoveCompleted:
             break;
         }
@@ -464,7 +505,7 @@ TEST_P(LogFaults, NoRecordIsLostAndEveryRefusalSaysWhy) {
     }
     const pid_t other =
         fault.otherProgramRecords > 0 ? AddFromAnotherProgram(fault.otherProgramRecords) : 0;
-    const CalibrationOutcome outcome = Act(fault.action);
+    const CalibrationOutcome outcome = Act(fault.action, fault.meanwhile);
     for (int i = 0; i < fault.otherProgramRecords; ++i) {
         EXPECT_FALSE(log.AppendLine("8" + std::to_string(i) + ",01/01/07 00:00:00").Failed());
     }
@@ -480,7 +521,8 @@ TEST_P(LogFaults, NoRecordIsLostAndEveryRefusalSaysWhy) {
     if (!fault.message.empty()) {
         EXPECT_EQ(outcome.kind, Kind::GeneralError);
         EXPECT_NE(outcome.text.find(Expected(fault.message)), std::string::npos) << outcome.text;
-        EXPECT_TRUE(bytesAfter == fault.bytes) << "the file was changed";
+        EXPECT_TRUE(bytesAfter == (fault.meanwhile.empty() ? fault.bytes : fault.meanwhile))
+            << "the file was changed";
         EXPECT_EQ(modeAfter, fault.mode);
         if (fault.loggerUntouched) {
             EXPECT_TRUE(logger.Requests().empty());

@@ -27,15 +27,17 @@ TEST(FileSystem, EveryFailureSaysWhatWentWrong) {
         files::FileResult result;
         FileStatus status;
     } cases[] = {
-        {"read missing", files::ReadWholeFile(scratch.Path() / "none", bytes), FileStatus::NotFound},
+        {"read missing", files::ReadWholeFile(scratch.Path() / "none", bytes),
+         FileStatus::NotFound},
         {"read folder", files::ReadWholeFile(scratch.Path() / "folder", bytes), FileStatus::Failed},
-        {"create taken", [&] {
+        {"create taken",
+         [&] {
              files::File taken;
              return files::CreateNewFile(file, taken);
          }(),
          FileStatus::Exists},
-        {"replace in missing folder", files::ReplaceFileContents(scratch.Path() / "none" / "x", "new"),
-         FileStatus::NotFound},
+        {"replace in missing folder",
+         files::ReplaceFileContents(scratch.Path() / "none" / "x", "new"), FileStatus::NotFound},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.result.status, c.status) << c.name;
