@@ -229,7 +229,11 @@ void FileLock::Release() {
 FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
                     std::chrono::milliseconds wait) {
     lock.Release();
-    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES) {
+        // Another user's lock file: a flock needs no write access to it.
+        fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         return Failure(errno);
     }
