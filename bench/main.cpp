@@ -5,6 +5,7 @@
 
 #include "Pty.h"
 #include "SimulatedLogger.h"
+#include "calibration/CalibrationLog.h"
 #include "communication/Commands.h"
 #include "communication/Protocols.h"
 #include "communication/ResultCodes.h"
@@ -371,6 +372,44 @@ int Memory() {
     return 0;
 }
 
+// LogTime.csv of `lines` lines, every other one completed: how long reading it
+// whole (with its line states) and one change under the lock (a start's record)
+// take, against the second a user waits at most for the dialog's list.
+int Log(std::size_t lines) {
+    ScratchFolder scratch;
+    const fs::path path = CalibrationLog::PathIn(scratch.path);
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (std::size_t i = 0; i < lines; ++i) {
+            out << (1000000 + i) << ",11/17/06 14:03:22";
+            if (i % 2 == 0) {
+                out << ",11/18/06 14:05:10,  23.456, 2 s/day";
+            }
+            out << "\r\n";
+        }
+    }
+    CalibrationLog log(path);
+    const auto before = Clock::now();
+    if (log.Load().status != CalibrationLog::LoadStatus::Loaded || log.Count() != lines) {
+        std::fprintf(stderr, "onyx-bench: the log of %zu lines did not load\n", lines);
+        return 1;
+    }
+    std::size_t completed = 0;
+    for (std::size_t i = 0; i < log.Count(); ++i) {
+        completed += log.IsCompleted(i) ? 1 : 0;
+    }
+    const auto loaded = Clock::now();
+    if (log.AppendLine("9999999,11/17/06 14:03:22").Failed()) {
+        std::fprintf(stderr, "onyx-bench: the change to the log of %zu lines failed\n", lines);
+        return 1;
+    }
+    const auto changed = Clock::now();
+    std::printf("log: %zu lines (%zu completed): load %.1f ms (limit 1000 ms for 10000 lines), "
+                "one change under the lock %.1f ms\n",
+                lines, completed, Milliseconds(loaded - before), Milliseconds(changed - loaded));
+    return 0;
+}
+
 int Usage(std::FILE* out) {
     std::fprintf(out,
                  "usage: onyx-bench COMMAND [ARGUMENT]\n"
@@ -381,7 +420,9 @@ int Usage(std::FILE* out) {
                  "                     (default 50 runs each)\n"
                  "  idle-cpu [SECONDS] CPU time used by a long read on a silent line\n"
                  "                     (default 15 s)\n"
-                 "  memory             peak RSS of full-speed dumps of 32, 528 and 1056 blocks\n");
+                 "  memory             peak RSS of full-speed dumps of 32, 528 and 1056 blocks\n"
+                 "  log [LINES]        loading LogTime.csv of LINES lines (default 10000) and\n"
+                 "                     one change to it under its lock\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -407,6 +448,10 @@ int main(int argc, char** argv) {
     }
     if (command == "memory") {
         return Memory();
+    }
+    if (command == "log") {
+        const long lines = argument != nullptr ? std::atol(argument) : 10000;
+        return lines < 1 ? Usage(stderr) : Log(static_cast<std::size_t>(lines));
     }
     if (command == "memory-run" && argument != nullptr && ParseBlocks(argument) != 0) {
         return MemoryRun(ParseBlocks(argument));

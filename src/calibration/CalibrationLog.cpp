@@ -1,139 +1,194 @@
 #include "calibration/CalibrationLog.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <system_error>
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#include <sys/stat.h>
-#else
-#include <unistd.h>
-#endif
+#include "files/FileSystem.h"
+
+#include <algorithm>
 
 namespace {
 
-std::string Reason(int error) {
-    return std::generic_category().message(error);
-}
-
-// The path as UTF-8 text for the messages (on Windows the path is UTF-16 inside).
-std::string PathText(const std::filesystem::path& file) {
-    const std::u8string text = file.u8string();
-    return std::string(text.begin(), text.end());
-}
+constexpr std::string_view LeftUnchanged = "The file was left unchanged.";
 
 std::string CannotRead(const std::filesystem::path& file, const std::string& reason) {
-    return "Cannot read " + PathText(file) + ": " + reason;
+    return "Cannot read " + files::PathText(file) + ": " + reason + ".\n" +
+           std::string(LeftUnchanged) + " Nothing is saved to it until it can be read.";
 }
 
-std::string CannotSave(const std::filesystem::path& file, const std::string& reason) {
-    return "Cannot save " + PathText(file) + ": " + reason;
-}
-
-// Opens by the path's own characters: UTF-16 on Windows, not the ANSI code page.
-std::FILE* OpenForReading(const std::filesystem::path& file) {
-#ifdef _WIN32
-    return _wfopen(file.c_str(), L"rb");
-#else
-    return std::fopen(file.c_str(), "rb");
-#endif
-}
-
-// The file a save replaces: the log, or where its symbolic links lead, so a link
-// stays a link and the file it points to gets the new text.
-std::filesystem::path SaveTarget(const std::filesystem::path& file) {
-    constexpr int MostLinks = 40; // as many as the system follows
-    std::filesystem::path target = file;
-    for (int link = 0; link < MostLinks; ++link) {
-        std::error_code error;
-        if (!std::filesystem::is_symlink(target, error)) {
-            break;
-        }
-        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
-        if (error) {
-            break;
-        }
-        target = next.is_absolute() ? next : target.parent_path() / next;
+std::string CannotSave(const std::filesystem::path& file, const files::FileResult& result) {
+    if (result.status == files::FileStatus::ReadOnly) {
+        return files::PathText(file.filename()) + " is read-only: " + files::PathText(file) +
+               ".\n" + std::string(LeftUnchanged);
     }
-    return target;
+    return "Cannot save " + files::PathText(file) + ": " + result.reason + ".\n" +
+           std::string(LeftUnchanged);
 }
 
-// A new file beside target under a name of this save's own, created exclusively:
-// two programs saving at once never write into the same file, and a file someone
-// left under such a name is never written into. Null with errno set on failure.
-std::FILE* CreateFresh(const std::filesystem::path& target, std::filesystem::path& fresh) {
-    static std::atomic<unsigned> saves{0};
-#ifdef _WIN32
-    const int process = _getpid();
-#else
-    const int process = static_cast<int>(::getpid());
-#endif
-    constexpr int Attempts = 100;
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
-        fresh = target;
-        fresh += ".new-" + std::to_string(process) + "-" + std::to_string(saves++);
-#ifdef _WIN32
-        const int fd =
-            _wopen(fresh.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-        const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-        if (fd < 0) {
-            if (errno == EEXIST) {
-                continue;
-            }
-            return nullptr;
-        }
-#ifdef _WIN32
-        std::FILE* stream = _fdopen(fd, "wb");
-#else
-        std::FILE* stream = ::fdopen(fd, "wb");
-#endif
-        if (stream == nullptr) {
-            const int error = errno;
-#ifdef _WIN32
-            _close(fd);
-#else
-            ::close(fd);
-#endif
-            std::error_code ignored;
-            std::filesystem::remove(fresh, ignored);
-            errno = error;
-        }
-        return stream;
+std::string Busy(const std::filesystem::path& file, std::chrono::milliseconds waited) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
+    return "Cannot save " + files::PathText(file) + ": another program is changing it (waited " +
+           std::to_string(seconds) + " s).\n" + std::string(LeftUnchanged) +
+           " Try again when the other program is done.";
+}
+
+// The line (counted from 1) that holds the byte at `at` of the text.
+std::size_t LineAt(std::string_view text, std::size_t at) {
+    const std::string_view before = text.substr(0, at);
+    const std::size_t ended = SplitLogText(before).size();
+    const bool inLastLine = !before.empty() && before.back() != '\r' && before.back() != '\n';
+    return inLastLine ? ended : ended + 1;
+}
+
+// The length of the UTF-8 sequence at `at`, or 0 when it is not one.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
     }
-    errno = EEXIST;
-    return nullptr;
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        code = (code << 6) | (byte(at + i) & 0x3Fu);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return overlong || surrogate || code > 0x10FFFF ? 0 : length;
 }
 
-// Pushes the file's data to the disk before it takes the log's name.
-bool FlushToDisk(std::FILE* stream) {
-    if (std::fflush(stream) != 0) {
+void AppendUtf8(std::string& text, std::uint32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// UTF-16 (after its byte-order mark) as UTF-8; false with error on a unit cut in
+// half or a surrogate without its pair.
+bool Utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string& text, std::string& error) {
+    if (bytes.size() % 2 != 0) {
+        error = "it is marked as UTF-16 text but ends in half a character";
         return false;
     }
-#ifdef _WIN32
-    return _commit(_fileno(stream)) == 0;
-#else
-    return ::fsync(::fileno(stream)) == 0;
-#endif
+    const auto unit = [&](std::size_t i) -> std::uint32_t {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (first << 8) | second : (second << 8) | first;
+    };
+    text.clear();
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        std::uint32_t code = unit(i);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            error = "it is marked as UTF-16 text but line " +
+                    std::to_string(LineAt(text, text.size())) + " holds a broken character";
+            return false;
+        }
+        AppendUtf8(text, code);
+    }
+    return true;
 }
 
-// Makes the rename itself last across a power failure.
-void FlushDirectory([[maybe_unused]] const std::filesystem::path& directory) {
-#ifndef _WIN32
-    const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+std::string LogBytes(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const std::string& line : lines) {
+        size += line.size() + 2;
     }
-#endif
+    std::string bytes;
+    bytes.reserve(size);
+    for (const std::string& line : lines) {
+        bytes += line;
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The serial number field and its comma: the length taken, or 0.
+std::size_t SerialField(std::string_view line) {
+    std::size_t at = 0;
+    while (at < line.size() && IsDigit(line[at])) {
+        ++at;
+    }
+    return at > 0 && at < line.size() && line[at] == ',' ? at + 1 : 0;
+}
+
+bool IsBlankOrComma(char c) {
+    return c == ',' || c == ' ' || c == '\t';
+}
+
+// The line less the empty fields a spreadsheet pads it with.
+std::string_view WithoutEmptyFields(std::string_view line) {
+    while (!line.empty() && IsBlankOrComma(line.back())) {
+        line.remove_suffix(1);
+    }
+    return line;
 }
 
 } // namespace
+
+bool DecodeLogText(std::string_view bytes, std::vector<std::string>& lines, std::string& error) {
+    using namespace std::string_view_literals;
+    std::string converted;
+    std::string_view text = bytes;
+    if (bytes.starts_with("\xEF\xBB\xBF"sv)) {
+        text.remove_prefix(3);
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t length = Utf8SequenceAt(text, at);
+            if (length == 0) {
+                error = "it is marked as UTF-8 text but line " + std::to_string(LineAt(text, at)) +
+                        " is not UTF-8";
+                return false;
+            }
+            at += length;
+        }
+    } else if (bytes.starts_with("\xFF\xFE"sv) || bytes.starts_with("\xFE\xFF"sv)) {
+        if (!Utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE', converted, error)) {
+            return false;
+        }
+        text = converted;
+    }
+    if (const std::size_t zero = text.find('\0'); zero != std::string_view::npos) {
+        error = "line " + std::to_string(LineAt(text, zero)) + " holds a zero byte";
+        return false;
+    }
+    lines = SplitLogText(text);
+    return true;
+}
 
 std::vector<std::string> SplitLogText(std::string_view text) {
     if (const auto zero = text.find('\0'); zero != std::string_view::npos) {
@@ -163,7 +218,7 @@ std::string StartedRecord(std::uint32_t serialNumber, DateTimeValue start) {
 
 std::string CompletedRecord(std::string_view startedRecord, DateTimeValue loggerTime,
                             std::string_view temperatureText, std::int32_t secondsPerDay) {
-    std::string record(startedRecord);
+    std::string record(WithoutEmptyFields(startedRecord));
     record += "," + FormatDateTime(LogDateTimeFormat, loggerTime);
     record += ",";
     record += temperatureText;
@@ -174,8 +229,45 @@ std::string CompletedRecord(std::string_view startedRecord, DateTimeValue logger
 std::string_view StartTimeText(std::string_view line) {
     constexpr std::size_t StartTextLength = 19;
     const std::size_t comma = line.find(',');
-    return comma == std::string_view::npos ? std::string_view{}
-                                           : line.substr(comma + 1, StartTextLength);
+    if (comma == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view rest = line.substr(comma + 1);
+    return rest.substr(0, std::min(StartTextLength, rest.find(',')));
+}
+
+CalibrationLog::LineState CalibrationLog::StateOf(std::string_view line) {
+    const std::size_t serial = SerialField(line);
+    if (serial == 0) {
+        return LineState::Other;
+    }
+    const std::string_view fields = line.substr(serial);
+    const std::size_t startEnd = std::min(fields.find(','), fields.size());
+    if (startEnd == 0) {
+        return LineState::Other;
+    }
+    // "serial,start" and nothing but empty fields after it.
+    if (WithoutEmptyFields(fields).size() == startEnd) {
+        return LineState::InProgress;
+    }
+    // ",clock,temperature, R s/day": the rate is the text after the last ", ".
+    constexpr std::string_view Unit = " s/day";
+    const std::size_t rateAt = fields.rfind(", ");
+    if (!fields.ends_with(Unit) || rateAt == std::string_view::npos || rateAt <= startEnd) {
+        return LineState::Other;
+    }
+    std::string_view rate = fields.substr(rateAt + 2, fields.size() - Unit.size() - rateAt - 2);
+    if (rate.starts_with('-')) {
+        rate.remove_prefix(1);
+    }
+    if (rate.empty() || !std::all_of(rate.begin(), rate.end(), IsDigit)) {
+        return LineState::Other;
+    }
+    // The clock between the start and the temperature: a field of its own.
+    const std::string_view middle = fields.substr(startEnd + 1, rateAt - startEnd - 1);
+    const std::size_t clockEnd = middle.find(',');
+    return clockEnd != std::string_view::npos && clockEnd > 0 ? LineState::Completed
+                                                              : LineState::Other;
 }
 
 std::filesystem::path CalibrationLog::PathIn(const std::filesystem::path& executableDirectory) {
@@ -184,36 +276,37 @@ std::filesystem::path CalibrationLog::PathIn(const std::filesystem::path& execut
 
 CalibrationLog::CalibrationLog(std::filesystem::path file) : file(std::move(file)) {}
 
+std::filesystem::path CalibrationLog::LockPath() const {
+    std::filesystem::path lock = files::ReplaceTarget(file);
+    lock += LockSuffix;
+    return lock;
+}
+
 bool CalibrationLog::FileExists() const {
     std::error_code error;
     return std::filesystem::exists(file, error);
 }
 
 CalibrationLog::LoadResult CalibrationLog::Load() {
-    if (!FileExists()) {
+    std::string bytes;
+    const files::FileResult read = files::ReadWholeFile(file, bytes);
+    if (read.status == files::FileStatus::NotFound) {
         return {LoadStatus::Missing, {}};
     }
-    std::FILE* stream = OpenForReading(file);
-    if (stream == nullptr) {
-        return {LoadStatus::Failed, CannotRead(file, Reason(errno))};
+    if (!read) {
+        return {LoadStatus::Failed, CannotRead(file, read.reason)};
     }
-    std::string text;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
-        text.append(buffer, got);
+    std::vector<std::string> decoded;
+    std::string error;
+    if (!DecodeLogText(bytes, decoded, error)) {
+        return {LoadStatus::Failed, CannotRead(file, error)};
     }
-    const bool failed = std::ferror(stream) != 0;
-    const int error = errno;
-    std::fclose(stream);
-    if (failed) {
-        return {LoadStatus::Failed, CannotRead(file, Reason(error))};
-    }
-    lines = SplitLogText(text);
+    lines = std::move(decoded);
     return {LoadStatus::Loaded, {}};
 }
 
-std::optional<std::size_t> CalibrationLog::Find(std::uint32_t serialNumber) const {
+std::optional<std::size_t> CalibrationLog::Find(const std::vector<std::string>& lines,
+                                                std::uint32_t serialNumber) {
     const std::string key = std::to_string(serialNumber);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
@@ -222,6 +315,63 @@ std::optional<std::size_t> CalibrationLog::Find(std::uint32_t serialNumber) cons
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::size_t> CalibrationLog::Find(std::uint32_t serialNumber) const {
+    return Find(lines, serialNumber);
+}
+
+CalibrationLog::ChangeResult CalibrationLog::Change(const Edit& edit, WhenMissing whenMissing) {
+    if (whenMissing == WhenMissing::ListOnly && !FileExists()) {
+        edit(lines);
+        return {ChangeStatus::ListOnly, {}};
+    }
+    files::FileLock lock;
+    const files::FileResult locked = files::LockFile(LockPath(), lock, lockWait);
+    const LoadResult loaded = Load();
+    if (loaded.status == LoadStatus::Failed) {
+        return {ChangeStatus::Failed, loaded.error};
+    }
+    SaveError refused = ReadOnlyError(); // the plainest reason first
+    if (!refused && !locked) {
+        refused = locked.status == files::FileStatus::Busy ? Busy(file, lockWait)
+                                                           : CannotSave(file, locked);
+    }
+    if (refused) {
+        // Nothing is written; the list shows the change on the file as it was
+        // read, so the user still sees the line the message is about.
+        edit(lines);
+        return {ChangeStatus::Failed, std::move(*refused)};
+    }
+    if (loaded.status == LoadStatus::Missing && whenMissing == WhenMissing::ListOnly) {
+        edit(lines);
+        return {ChangeStatus::ListOnly, {}};
+    }
+    std::vector<std::string> changed = lines;
+    if (!edit(changed)) {
+        return {ChangeStatus::Unchanged, {}};
+    }
+    lines = std::move(changed);
+    if (SaveError failure = Save()) {
+        return {ChangeStatus::Failed, std::move(*failure)};
+    }
+    return {ChangeStatus::Saved, {}};
+}
+
+CalibrationLog::ChangeResult CalibrationLog::AppendLine(std::string line) {
+    return Change([&line](std::vector<std::string>& current) {
+        current.push_back(line);
+        return true;
+    });
+}
+
+CalibrationLog::ChangeResult CalibrationLog::RemoveCompletedLines() {
+    return Change(
+        [](std::vector<std::string>& current) {
+            return std::erase_if(current,
+                                 [](const std::string& line) { return IsCompletedLine(line); }) > 0;
+        },
+        WhenMissing::ListOnly);
 }
 
 void CalibrationLog::Append(std::string line) {
@@ -233,43 +383,24 @@ void CalibrationLog::Replace(std::size_t index, std::string line) {
 }
 
 CalibrationLog::SaveError CalibrationLog::Save() const {
-    const std::filesystem::path target = SaveTarget(file);
-    std::filesystem::path fresh;
-    std::FILE* stream = CreateFresh(target, fresh);
-    if (stream == nullptr) {
-        return CannotSave(file, Reason(errno));
+    const files::FileResult saved = files::ReplaceFileContents(file, LogBytes(lines));
+    if (!saved) {
+        return CannotSave(file, saved);
     }
-    bool written = true;
-    for (const std::string& line : lines) {
-        written = written && std::fwrite(line.data(), 1, line.size(), stream) == line.size() &&
-                  std::fwrite("\r\n", 1, 2, stream) == 2;
+    return std::nullopt;
+}
+
+CalibrationLog::SaveError CalibrationLog::ReadOnlyError() const {
+    if (files::IsReadOnly(files::ReplaceTarget(file))) {
+        return CannotSave(file, {files::FileStatus::ReadOnly, 0, {}});
     }
-    written = written && FlushToDisk(stream);
-    int error = errno;
-    if (std::fclose(stream) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        std::error_code ignored;
-        std::filesystem::remove(fresh, ignored);
-        return CannotSave(file, Reason(error));
-    }
-    std::error_code renamed;
-    std::filesystem::rename(fresh, target, renamed);
-    if (renamed) {
-        std::error_code ignored;
-        std::filesystem::remove(fresh, ignored);
-        return CannotSave(file, renamed.message());
-    }
-    FlushDirectory(target.parent_path());
     return std::nullopt;
 }
 
 CalibrationLog::SaveError CalibrationLog::RemoveCompleted() {
-    std::erase_if(lines, [](const std::string& line) { return IsCompletedLine(line); });
-    if (!FileExists()) {
-        return std::nullopt;
+    ChangeResult result = RemoveCompletedLines();
+    if (result.Failed()) {
+        return std::move(result.error);
     }
-    return Save();
+    return std::nullopt;
 }

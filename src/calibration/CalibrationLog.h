@@ -2,9 +2,11 @@
 
 #include "calibration/DateTimeValue.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,26 +14,60 @@
 
 // The calibration log LogTime.csv beside the executable: one line per logger,
 // "serial,start" while its calibration runs, "serial,start,clock,temperature, R s/day"
-// once completed. The log holds the lines as the calibration dialog lists them;
-// every change is saved whole.
+// once completed.
+//
+// The file is the truth, and other programs (a second copy of the program, the
+// command-line tool) may change it at any time. So every change goes through
+// Change: it takes the log's lock, reads the file as it is now, applies that one
+// change to it and saves it, and the log then holds the lines as saved. A file
+// that cannot be read whole is never replaced.
 class CalibrationLog {
 public:
     static constexpr std::string_view FileName = "LogTime.csv";
-    // Longer lines are completed records; shorter ones are in progress.
-    static constexpr std::size_t LongestInProgress = 27;
+    // The lock file beside the log: "LogTime.csv.lock".
+    static constexpr std::string_view LockSuffix = ".lock";
+    // How long a change waits for another program's lock before giving up.
+    static constexpr std::chrono::milliseconds DefaultLockWait{5000};
 
     enum class LoadStatus {
-        Loaded,  // the list now holds the file's lines
+        Loaded,  // the list now holds every line of the file
         Missing, // no file: the list is left as it was
-        Failed,  // the file exists but cannot be read; the list is left as it was
+        Failed,  // the file exists but cannot be read whole; the list is left as it was
     };
     struct LoadResult {
         LoadStatus status = LoadStatus::Loaded;
-        std::string error; // for Failed: the file name and the system's reason
+        // For Failed: the file, the reason, and that the file was left unchanged.
+        std::string error;
     };
     // Empty on success, else the text for the program's general error reporting:
-    // the file name and the system's reason.
+    // the file name and the reason.
     using SaveError = std::optional<std::string>;
+
+    enum class LineState {
+        InProgress, // a started record, trailing empty fields allowed
+        Completed,  // serial, start, clock, temperature, ", R s/day"
+        Other,      // anything else: shown unchecked, never removed
+    };
+
+    // One change to the lines as they are in the file now; returns false when it
+    // changes nothing (then nothing is written). It may set a refusal text for
+    // its caller through what it captures.
+    using Edit = std::function<bool(std::vector<std::string>& lines)>;
+    enum class WhenMissing {
+        Create,   // no file: the edit applies to the list as it is, and the file is created
+        ListOnly, // no file: the edit applies to the list only, and no file is written
+    };
+    enum class ChangeStatus {
+        Saved,     // applied to the file as it was and saved; Lines() is the file now
+        Unchanged, // the edit changed nothing; Lines() is the file now
+        ListOnly,  // no file, WhenMissing::ListOnly: Lines() changed, nothing written
+        Failed,    // the file was left unchanged; error says why
+    };
+    struct ChangeResult {
+        ChangeStatus status = ChangeStatus::Saved;
+        std::string error; // for Failed: the file, the reason, that it was left unchanged
+        bool Failed() const { return status == ChangeStatus::Failed; }
+    };
 
     // The log in the executable's directory.
     static std::filesystem::path PathIn(const std::filesystem::path& executableDirectory);
@@ -39,49 +75,81 @@ public:
     explicit CalibrationLog(std::filesystem::path file);
 
     const std::filesystem::path& Path() const { return file; }
+    std::filesystem::path LockPath() const;
     const std::vector<std::string>& Lines() const { return lines; }
     std::size_t Count() const { return lines.size(); }
     const std::string& Line(std::size_t index) const { return lines.at(index); }
+    LineState State(std::size_t index) const { return StateOf(lines.at(index)); }
     bool IsCompleted(std::size_t index) const { return IsCompletedLine(lines.at(index)); }
-    static bool IsCompletedLine(std::string_view line) { return line.size() > LongestInProgress; }
+    static LineState StateOf(std::string_view line);
+    static bool IsCompletedLine(std::string_view line) {
+        return StateOf(line) == LineState::Completed;
+    }
 
-    // Reads the whole file: lines end at CR, LF or a CR LF pair (so LF CR gives an
-    // extra empty line), and the text ends at a zero byte.
+    // Reads the whole file (see DecodeLogText) and, when it reads, replaces the
+    // list with its lines.
     LoadResult Load();
     bool FileExists() const;
 
     // The first line whose first field (the text before its first comma) is the
     // serial number in decimal.
     std::optional<std::size_t> Find(std::uint32_t serialNumber) const;
+    static std::optional<std::size_t> Find(const std::vector<std::string>& lines,
+                                           std::uint32_t serialNumber);
+
+    // The one way to change the log: under the lock (waited for up to the lock
+    // wait), the file read as it is now (a missing file gives the list as it is),
+    // the edit applied, the lines saved. A file that cannot be read is not
+    // replaced. When the lock cannot be had or the save fails, the list shows the
+    // change (so the user still sees the line the message is about) but the file
+    // is as it was.
+    ChangeResult Change(const Edit& edit, WhenMissing whenMissing = WhenMissing::Create);
+    void SetLockWait(std::chrono::milliseconds wait) { lockWait = wait; }
+
+    // The changes the dialog makes, each one Change.
+    ChangeResult AppendLine(std::string line);
+    // Drops the completed lines; no file: the list only.
+    ChangeResult RemoveCompletedLines();
 
     void Append(std::string line);
     void Replace(std::size_t index, std::string line);
     void SetLines(std::vector<std::string> newLines) { lines = std::move(newLines); }
 
-    // Every line followed by CR LF. The file is replaced as a whole: the new text
-    // goes to a new file of this save's own beside it, reaches the disk, and only
-    // then takes the log's name, so a failure at any point leaves the previous log
-    // as it was, and two programs saving at once never mix their bytes. A log that
-    // is a symbolic link is replaced at its target.
+    // Every line followed by CR LF, as the file's whole new content (through
+    // files::ReplaceFileContents: a new file, flushed, renamed over the log; a
+    // symbolic link is replaced at its target; a read-only log is refused). Saves
+    // the list as it is, without the lock or a fresh read: for a caller that owns
+    // the file.
     SaveError Save() const;
-    // Drops the completed lines and saves, unless the file is gone; then nothing
-    // is written.
+    // The save's refusal of a read-only log, asked before a change is begun.
+    SaveError ReadOnlyError() const;
+    // RemoveCompletedLines, as a SaveError.
     SaveError RemoveCompleted();
 
 private:
     std::filesystem::path file;
     std::vector<std::string> lines;
+    std::chrono::milliseconds lockWait = DefaultLockWait;
 };
 
-// The log's text split into lines as Load does, for a text already in memory.
+// The log's bytes as text lines: a UTF-8 byte-order mark is dropped (the rest must
+// be UTF-8), UTF-16 with either byte-order mark is read as UTF-16 and held as UTF-8,
+// anything else is taken byte for byte, as the program has always written it
+// (single-byte text). A zero byte or a character that is not whole in its encoding
+// fails it; error says where. Every line of the text is in lines, or it failed.
+bool DecodeLogText(std::string_view bytes, std::vector<std::string>& lines, std::string& error);
+
+// A text split into lines at CR, LF or a CR LF pair (so LF CR gives an extra empty
+// line); the text ends at a zero byte (which Load refuses before splitting).
 std::vector<std::string> SplitLogText(std::string_view text);
 
 // The started record: "serial,mm/dd/yy hh:nn:ss".
 std::string StartedRecord(std::uint32_t serialNumber, DateTimeValue start);
-// The started record completed: ",clock,temperature, R s/day" appended, the clock
-// as "mm/dd/yy hh:nn:ss" and the temperature text as cut from the readings.
+// The started record completed: its empty trailing fields dropped, then
+// ",clock,temperature, R s/day" appended, the clock as "mm/dd/yy hh:nn:ss" and the
+// temperature text as cut from the readings.
 std::string CompletedRecord(std::string_view startedRecord, DateTimeValue loggerTime,
                             std::string_view temperatureText, std::int32_t secondsPerDay);
 // The start time text of a line: the 19 characters after its first comma, or as
-// many as there are; empty without a comma.
+// many as there are before the next comma or the end; empty without a comma.
 std::string_view StartTimeText(std::string_view line);

@@ -6,6 +6,7 @@
 #include "communication/LinkSession.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
+#include "files/FileSystem.h"
 
 #include <array>
 #include <cstdio>
@@ -192,14 +193,41 @@ CalibrationOutcome GeneralError(std::string text) {
     return outcome;
 }
 
-// After a change to the log: saved, or the save's failure for general error
-// reporting; either way the list keeps the change.
-CalibrationOutcome Saved(const CalibrationLog& log, CalibrationOutcome success, LogChange change,
-                         std::size_t line) {
-    const CalibrationLog::SaveError failure = log.Save();
-    CalibrationOutcome outcome = failure ? GeneralError(*failure) : std::move(success);
-    outcome.logChange = change;
-    outcome.line = line;
+// The log as it is on disk now, read before the logger is touched: a log that
+// cannot be read takes no start or stop, as its record could not be saved.
+// A read-only log is refused here too, so the logger is not changed for a record
+// that cannot be kept.
+std::optional<CalibrationOutcome> Reloaded(CalibrationLog& log) {
+    const CalibrationLog::LoadResult loaded = log.Load();
+    if (loaded.status == CalibrationLog::LoadStatus::Failed) {
+        return GeneralError(loaded.error);
+    }
+    if (const CalibrationLog::SaveError readOnly = log.ReadOnlyError()) {
+        return GeneralError(*readOnly);
+    }
+    return std::nullopt;
+}
+
+// After the logger is done, its record into the log (one change under the log's
+// lock, on the file as it is now). A record that could not be saved is named in
+// the message, so the user can keep it by hand.
+CalibrationOutcome Recorded(const CalibrationLog& log, const CalibrationLog::ChangeResult& change,
+                            bool conflict, const std::string& record, CalibrationOutcome success,
+                            LogChange kind, std::uint32_t serialNumber) {
+    CalibrationOutcome outcome = std::move(success);
+    if (conflict) {
+        outcome = GeneralError("Another program changed the line of this Wellscribe in " +
+                               files::PathText(log.Path()) +
+                               " meanwhile; the file was left unchanged.\nThis calibration's "
+                               "record: " +
+                               record);
+    } else if (change.Failed()) {
+        outcome = GeneralError(change.error + "\nThis calibration's record: " + record);
+    }
+    if (const auto line = log.Find(serialNumber); line && log.Line(*line) == record) {
+        outcome.logChange = kind;
+        outcome.line = *line;
+    }
     return outcome;
 }
 
@@ -215,6 +243,9 @@ std::string VerificationMessage(std::int32_t offsetSeconds) {
 
 CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog& log,
                                     PcClock& clock, const Protocols::Sleeper& sleeper) {
+    if (auto refused = Reloaded(log)) {
+        return *refused;
+    }
     CalibrationLink link(sleeper);
     std::uint32_t serialNumber = 0;
     std::int32_t result = link.Begin(portName, serialNumber);
@@ -233,12 +264,25 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
     if (result = link.SetClockAndClose(clock, start); result != LINK_OK) {
         return link.Failure(result);
     }
-    log.Append(StartedRecord(serialNumber, start));
-    return Saved(log, CalibrationOutcome{}, LogChange::Appended, log.Count() - 1);
+    const std::string record = StartedRecord(serialNumber, start);
+    bool conflict = false;
+    const auto change = log.Change([&](std::vector<std::string>& lines) {
+        if (CalibrationLog::Find(lines, serialNumber)) {
+            conflict = true; // another program started this logger meanwhile
+            return false;
+        }
+        lines.push_back(record);
+        return true;
+    });
+    return Recorded(log, change, conflict, record, CalibrationOutcome{}, LogChange::Appended,
+                    serialNumber);
 }
 
 CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& log, PcClock& clock,
                                    DateTimeFormats& formats, const Protocols::Sleeper& sleeper) {
+    if (auto refused = Reloaded(log)) {
+        return *refused;
+    }
     CalibrationLink link(sleeper);
     std::uint32_t serialNumber = 0;
     std::int32_t result = link.Begin(portName, serialNumber);
@@ -255,7 +299,8 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
 
     formats.Set("mm/dd/yy", "hh:nn:ss");
     std::string error;
-    const auto start = formats.Parse(StartTimeText(log.Line(*index)), error);
+    const std::string startText(StartTimeText(log.Line(*index)));
+    const auto start = formats.Parse(startText, error);
     if (!start) {
         return GeneralError(error);
     }
@@ -277,7 +322,9 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
         return link.Failure(result);
     }
     if (!cut.temperature) {
-        return link.Failure(LINK_OK); // the readings are of no use
+        // Readings of no use (NOT READY, no field): told as the main window tells
+        // them, a logger that did not answer with readings.
+        return link.Failure(LINK_ERR_TIMEOUT);
     }
     const auto computed = cc::ComputeDrift(*start, reading.pcTime, *reading.loggerTime,
                                            cc::TemperatureValue(*cut.temperature));
@@ -297,10 +344,23 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
         return link.Failure(result);
     }
 
-    log.Replace(*index, CompletedRecord(log.Line(*index), *reading.loggerTime,
-                                        cut.temperature->text, drift.secondsPerDay));
-    return Saved(log, Message(calibration_text::Completed, calibration_text::InformationCaption),
-                 LogChange::Replaced, *index);
+    const std::string record = CompletedRecord(log.Line(*index), *reading.loggerTime,
+                                               cut.temperature->text, drift.secondsPerDay);
+    bool conflict = false;
+    const auto change = log.Change([&](std::vector<std::string>& lines) {
+        // The line as it was read, unless another program changed it meanwhile.
+        const auto at = CalibrationLog::Find(lines, serialNumber);
+        if (!at || CalibrationLog::StateOf(lines[*at]) == CalibrationLog::LineState::Completed ||
+            StartTimeText(lines[*at]) != startText) {
+            conflict = true;
+            return false;
+        }
+        lines[*at] = record;
+        return true;
+    });
+    return Recorded(log, change, conflict, record,
+                    Message(calibration_text::Completed, calibration_text::InformationCaption),
+                    LogChange::Replaced, serialNumber);
 }
 
 CalibrationOutcome VerifyTime(const std::string& portName, PcClock& clock, DateTimeFormats& formats,

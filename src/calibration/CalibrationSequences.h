@@ -40,7 +40,7 @@ enum class LogChange {
 struct CalibrationOutcome {
     enum class Kind {
         None,         // nothing to show
-        LinkError,    // ShowLinkError with linkCode (0 for unusable readings)
+        LinkError,    // ShowLinkError with linkCode
         Message,      // a message box: text, caption, icon, an OK button
         GeneralError, // the program's general error reporting with text
     };
@@ -51,10 +51,16 @@ struct CalibrationOutcome {
     std::string caption;
     MessageIcon icon = MessageIcon::None;
 
+    // The line appended or replaced, when the log holds it (saved, or kept in the
+    // list after a failed save).
     LogChange logChange = LogChange::None;
-    std::size_t line = 0; // the line appended or replaced
+    std::size_t line = 0;
 };
 
+// Starting and stopping first read the log as it is on disk and refuse, before
+// the logger is touched, when it cannot be read; their record goes in as one
+// CalibrationLog::Change, so lines other programs saved meanwhile are kept.
+//
 // "Start Time Calibration": correction 0 and the clock coefficients into the
 // parameter block, the logger's clock set to the PC clock, and the started
 // record "serial,mm/dd/yy hh:nn:ss" appended to the log and saved.

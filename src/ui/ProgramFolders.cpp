@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
@@ -15,13 +16,41 @@ QString ExecutableFolder() {
     return QCoreApplication::applicationDirPath();
 }
 
+namespace {
+
+bool HasCalibrationLog(const QString& folder) {
+    return !folder.isEmpty() && QFileInfo::exists(QDir(folder).filePath("LogTime.csv"));
+}
+
+} // namespace
+
+QString ApplicationDataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
 QString CalibrationLogFolder(const QString& programFolder) {
+    const QString data = ApplicationDataFolder();
+    if (HasCalibrationLog(programFolder)) {
+        return programFolder;
+    }
+    if (HasCalibrationLog(data)) {
+        return data;
+    }
     if (FolderIsWritable(programFolder)) {
         return programFolder;
     }
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(data);
     return data;
+}
+
+QString UnusedCalibrationLog(const QString& programFolder) {
+    const QString data = ApplicationDataFolder();
+    if (HasCalibrationLog(programFolder) && HasCalibrationLog(data) &&
+        QFileInfo(QDir(programFolder).filePath("LogTime.csv")).canonicalFilePath() !=
+            QFileInfo(QDir(data).filePath("LogTime.csv")).canonicalFilePath()) {
+        return QDir::toNativeSeparators(QDir(data).filePath("LogTime.csv"));
+    }
+    return {};
 }
 
 QString DumpDialogFolder(const QString& programFolder) {

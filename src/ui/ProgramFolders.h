@@ -14,10 +14,18 @@ bool FolderIsWritable(const QString& folder);
 // The folder that holds the program's executable.
 QString ExecutableFolder();
 
-// LogTime.csv lives beside the executable when its folder is writable (a portable
-// copy, a build tree), otherwise in the user's application-data folder, which is
-// created when missing (an installed program: /usr/bin, C:\Program Files).
+// The folder of LogTime.csv. A log that exists is used: the one beside the
+// executable first, else the one in the user's application-data folder, so a
+// calibration started from one place is stopped from the same log. With no log
+// yet, beside the executable when its folder is writable (a portable copy, a
+// build tree), otherwise the application-data folder, created when missing (an
+// installed program: /usr/bin, C:\Program Files).
 QString CalibrationLogFolder(const QString& programFolder = ExecutableFolder());
+// The folder where programs that cannot write beside themselves keep the log.
+QString ApplicationDataFolder();
+// When logs exist in both places: the path of the one not used (in the
+// application-data folder), for the user to be told once; else empty.
+QString UnusedCalibrationLog(const QString& programFolder = ExecutableFolder());
 
 // The folder the save dialogs start in: the executable's folder when writable, else
 // the user's documents folder; for the report dialog, which names no folder of its

@@ -1,6 +1,7 @@
 #include "ui/frmTimeCalUI.h"
 
 #include "calibration/CalibrationSequences.h"
+#include "files/FileSystem.h"
 #include "ui/Application.h"
 #include "ui/Presenter.h"
 #include "ui/ProgramFolders.h"
@@ -8,9 +9,13 @@
 #include "ui_frmTimeCalUI.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QListWidgetItem>
+#include <QSignalBlocker>
+#include <QStringDecoder>
 #include <QTimer>
+#include <algorithm>
 
 TfrmTimeCal* frmTimeCal = nullptr;
 
@@ -26,7 +31,8 @@ TfrmTimeCal::TfrmTimeCal(TfrmWSRXUtil& owner, Presenter& messagePresenter,
                          std::filesystem::path logFolder)
     : QDialog(&owner), ui(std::make_unique<Ui::TfrmTimeCal>()), mainWindow(owner),
       presenter(messagePresenter),
-      log(CalibrationLog::PathIn(logFolder.empty() ? ProgramFolder() : logFolder)) {
+      log(CalibrationLog::PathIn(logFolder.empty() ? ProgramFolder() : logFolder)),
+      unusedLog(logFolder.empty() ? UnusedCalibrationLog() : QString()) {
     ui->setupUi(this);
     // Closed with its own button only: no caption-bar buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -74,6 +80,17 @@ void TfrmTimeCal::keyPressEvent(QKeyEvent* event) {
 }
 
 void TfrmTimeCal::FormShow() {
+    if (!unusedLog.isEmpty()) {
+        // Said once a run: the program keeps to one log, and the user may want to
+        // carry the other one's lines over.
+        presenter.ShowMessage(
+            this,
+            "There is another calibration log at " + unusedLog + ".\nThis program uses " +
+                QDir::toNativeSeparators(QString::fromStdString(files::PathText(log.Path()))) +
+                "; the other one is not read.",
+            "Information", Presenter::Icon::None);
+        unusedLog.clear();
+    }
     const CalibrationLog::LoadResult loaded = log.Load();
     if (loaded.status == CalibrationLog::LoadStatus::Failed) {
         ShowGeneralError(loaded.error);
@@ -81,23 +98,54 @@ void TfrmTimeCal::FormShow() {
     RefreshList();
 }
 
-void TfrmTimeCal::RefreshList() {
-    ui->chklstLogger->clear();
-    for (std::size_t index = 0; index < log.Count(); ++index) {
-        auto* item = new QListWidgetItem(QString::fromLatin1(log.Line(index)), ui->chklstLogger);
-        // Selectable but never toggled by the user: only the dialog sets the check.
-        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-        item->setCheckState(log.IsCompleted(index) ? Qt::Checked : Qt::Unchecked);
+QString TfrmTimeCal::LineText(const std::string& line) {
+    // The program's own lines are ASCII; a line an editor saved as UTF-8 shows as
+    // such, any other as the single-byte text the program has always kept.
+    const QByteArray bytes =
+        QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size()));
+    if (std::all_of(line.begin(), line.end(), [](char c) { return (c & 0x80) == 0; })) {
+        return QString::fromLatin1(bytes);
     }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
-void TfrmTimeCal::RunSequence(const Sequence& sequence) {
+void TfrmTimeCal::RefreshList() {
+    QListWidget* list = ui->chklstLogger;
+    // One pass with the view and the model quiet: a log of half a million lines
+    // then fills in seconds, not minutes of per-line notices and repaints.
+    list->setUpdatesEnabled(false);
+    list->clear();
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(log.Count()));
+    for (const std::string& line : log.Lines()) {
+        texts.append(LineText(line));
+    }
+    list->addItems(texts);
+    {
+        const QSignalBlocker quiet(list->model());
+        for (std::size_t index = 0; index < log.Count(); ++index) {
+            QListWidgetItem* item = list->item(static_cast<int>(index));
+            // Selectable but never toggled by the user: only the dialog sets the check.
+            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+            item->setCheckState(log.IsCompleted(index) ? Qt::Checked : Qt::Unchecked);
+        }
+    }
+    list->setUpdatesEnabled(true);
+    list->viewport()->update();
+}
+
+void TfrmTimeCal::RunSequence(const Sequence& sequence, bool changesLog) {
     // The sequence holds the window's thread for a few seconds at most.
     Hourglass hourglass;
     const CalibrationOutcome outcome = sequence(mainWindow.PortName().toLocal8Bit().toStdString());
     hourglass.Restore();
-    if (outcome.logChange != LogChange::None) {
+    if (changesLog) {
+        // Starting and stopping read the log as it is now: show it as it is.
         RefreshList();
+    }
+    if (outcome.logChange != LogChange::None) {
         ui->chklstLogger->setCurrentRow(static_cast<int>(outcome.line));
     }
     Present(outcome);
@@ -127,28 +175,34 @@ void TfrmTimeCal::ShowGeneralError(const std::string& text) {
 }
 
 void TfrmTimeCal::butADDClick() {
-    RunSequence([this](const std::string& portName) {
-        return StartCalibration(portName, log, *clock, sleeper);
-    });
+    RunSequence(
+        [this](const std::string& portName) {
+            return StartCalibration(portName, log, *clock, sleeper);
+        },
+        true);
 }
 
 void TfrmTimeCal::butStopTimeCalClick() {
-    RunSequence([this](const std::string& portName) {
-        return StopCalibration(portName, log, *clock, formats, sleeper);
-    });
+    RunSequence(
+        [this](const std::string& portName) {
+            return StopCalibration(portName, log, *clock, formats, sleeper);
+        },
+        true);
 }
 
 void TfrmTimeCal::butTimeVerificationClick() {
-    RunSequence([this](const std::string& portName) {
-        return VerifyTime(portName, *clock, formats, sleeper);
-    });
+    RunSequence(
+        [this](const std::string& portName) {
+            return VerifyTime(portName, *clock, formats, sleeper);
+        },
+        false);
 }
 
 void TfrmTimeCal::butRmCompletedClick() {
-    const CalibrationLog::SaveError error = log.RemoveCompleted();
+    const CalibrationLog::ChangeResult removed = log.RemoveCompletedLines();
     RefreshList();
-    if (error) {
-        ShowGeneralError(*error);
+    if (removed.Failed()) {
+        ShowGeneralError(removed.error);
     }
 }
 

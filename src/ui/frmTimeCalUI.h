@@ -55,15 +55,17 @@ protected:
 private:
     // One button's logger sequence, run on the port selected in the main window.
     using Sequence = std::function<CalibrationOutcome(const std::string& portName)>;
-    void RunSequence(const Sequence& sequence);
+    void RunSequence(const Sequence& sequence, bool changesLog);
     void Present(const CalibrationOutcome& outcome);
     void ShowGeneralError(const std::string& text);
     void RefreshList();
+    static QString LineText(const std::string& line);
 
     std::unique_ptr<Ui::TfrmTimeCal> ui;
     TfrmWSRXUtil& mainWindow;
     Presenter& presenter;
     CalibrationLog log;
+    QString unusedLog; // another LogTime.csv, to be told about at the first showing
     DateTimeFormats formats;
     SystemPcClock systemClock;
     PcClock* clock = &systemClock;

@@ -83,16 +83,43 @@ TEST_F(LogFile, MissingOrUnreadableFileLeavesTheList) {
     EXPECT_EQ(log.Lines(), Lines{"kept"});
 }
 
-TEST_F(LogFile, LinesLongerThan27CharactersAreCompleted) {
-    WriteFile(std::string(27, 'x') + "\r\n" + std::string(28, 'x') + "\r\n" + Started + "\r\n" +
-              Completed + "\r\n");
-    CalibrationLog log(LogPath());
-    ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
-    ASSERT_EQ(log.Count(), 4u);
-    EXPECT_FALSE(log.IsCompleted(0));
-    EXPECT_TRUE(log.IsCompleted(1));
-    EXPECT_FALSE(log.IsCompleted(2));
-    EXPECT_TRUE(log.IsCompleted(3));
+TEST_F(LogFile, LineStatesFollowTheShapeOfTheRecords) {
+    using State = CalibrationLog::LineState;
+    const struct {
+        std::string line;
+        State state;
+    } cases[] = {
+        {Started, State::InProgress},
+        {Completed, State::Completed},
+        {"1234567,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, -12 s/day", State::Completed},
+        {"1,11/17/06 14:03:22,11/18/06 14:05:10,, 0 s/day", State::Completed}, // no temperature
+        // A spreadsheet pads a started record with empty fields.
+        {"2222222,01/05/26 09:00:00,,,", State::InProgress},
+        {"2222222,01/05/26 09:00:00, , ,", State::InProgress},
+        // Neither: shown unchecked, never removed, whatever their length.
+        {std::string(27, 'x'), State::Other},
+        {std::string(28, 'x'), State::Other},
+        {"", State::Other},
+        {"1234567", State::Other},
+        {"1234567,", State::Other},
+        {"serial,11/17/06 14:03:22", State::Other},
+        {"1234567,11/17/06 14:03:22, 2 s/day", State::Other},           // no clock
+        {"1234567,11/17/06 14:03:22,,  23.456, 2 s/day", State::Other}, // empty clock
+        {"1234567,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, x s/day", State::Other},
+        {"1234567,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, 2 s/days", State::Other},
+        {"1234567,11/17/06 14:03:22,11/18/06 14:05:10,  23.456,2 s/day", State::Other},
+        {"1234567,11/17/06 14:03:22,x", State::Other},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CalibrationLog::StateOf(c.line), c.state) << c.line;
+    }
+    // A padded record is stopped from its start time and completed in the usual shape.
+    const std::string padded = "2222222,01/05/26 09:00:00,,,";
+    EXPECT_EQ(StartTimeText(padded), "01/05/26 09:00:00");
+    const std::string done = CompletedRecord(padded, 0.0, "  20.000", 9);
+    EXPECT_EQ(done.rfind("2222222,01/05/26 09:00:00,", 0), 0u) << done;
+    EXPECT_EQ(done.find(",,"), std::string::npos) << done;
+    EXPECT_EQ(CalibrationLog::StateOf(done), State::Completed) << done;
 }
 
 TEST_F(LogFile, FindsTheSerialNumberInTheFirstFieldOnly) {

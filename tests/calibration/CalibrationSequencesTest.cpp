@@ -6,15 +6,18 @@
 #include "SimulatedLogger.h"
 #include "communication/Commands.h"
 #include "communication/ResultCodes.h"
+#include "files/FileSystem.h"
 #include "support/FakePcClock.h"
 #include "support/TemporaryFolder.h"
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -135,6 +138,7 @@ protected:
 
     // A started record for the simulated logger, and the clock at the stop.
     void StartedAgo(double days) {
+        fs::remove(log.Path()); // the line in the list only, as the last save left it
         log.SetLines({StartedRecord});
         clock.now = At(2006, 11, 17, 14, 3, 22) + days;
     }
@@ -280,12 +284,19 @@ TEST_F(Started, FailedFinalCloseAddsNoRecordAndIsSentAgain) {
 }
 
 TEST_F(Started, LogThatCannotBeSavedIsReportedAfterTheLoggerIsDone) {
-    fs::create_directory(log.Path()); // no file can take the log's name
+    // Another program keeps the log locked: the record is named in the message.
+    files::FileLock other;
+    ASSERT_TRUE(files::LockFile(log.LockPath(), other, std::chrono::milliseconds(0)));
+    log.SetLockWait(std::chrono::milliseconds(0));
     const auto outcome = Start();
     EXPECT_EQ(outcome.kind, Kind::GeneralError);
-    EXPECT_NE(outcome.text.find("LogTime.csv"), std::string::npos) << outcome.text;
-    EXPECT_EQ(outcome.logChange, LogChange::Appended);
+    EXPECT_NE(outcome.text.find(log.Path().string() + ": another program is changing it"),
+              std::string::npos)
+        << outcome.text;
+    EXPECT_NE(outcome.text.find("record: " + StartedRecord), std::string::npos) << outcome.text;
+    EXPECT_EQ(outcome.logChange, LogChange::Appended); // shown, not saved
     EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
+    EXPECT_FALSE(fs::exists(log.Path()));
     EXPECT_EQ(Letters(), "yccidfy");
     ExpectAccessClosed();
 }
@@ -434,9 +445,27 @@ TEST_F(Stopped, RefusalsCloseAccessAndChangeNothing) {
          Kind::GeneralError,
          "'' is not a valid date and time",
          0},
-        {"not ready", {StartedRecord}, "not ready+  20.000 deg C", 0, Kind::LinkError, "", 0},
-        {"no delimiter", {StartedRecord}, "RD  20.000 deg C", 0, Kind::LinkError, "", 0},
-        {"short field", {StartedRecord}, "RD+deg C+1.0 m", 0, Kind::LinkError, "", 0},
+        {"not ready",
+         {StartedRecord},
+         "not ready+  20.000 deg C",
+         0,
+         Kind::LinkError,
+         "",
+         LINK_ERR_TIMEOUT},
+        {"no delimiter",
+         {StartedRecord},
+         "RD  20.000 deg C",
+         0,
+         Kind::LinkError,
+         "",
+         LINK_ERR_TIMEOUT},
+        {"short field",
+         {StartedRecord},
+         "RD+deg C+1.0 m",
+         0,
+         Kind::LinkError,
+         "",
+         LINK_ERR_TIMEOUT},
         {"drift too large", {StartedRecord}, good, 3600, Kind::Message, "", 0},
     };
     for (const Case& c : cases) {
@@ -483,12 +512,22 @@ TEST_F(Stopped, FailedCommandsCloseAccessAndLogNothing) {
 }
 
 TEST_F(Stopped, LogThatCannotBeSavedKeepsTheCompletedLine) {
-    fs::create_directory(log.Path()); // no file can take the log's name
+    // No byte can be written: the list keeps the completed line, the file is not made.
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
     const auto outcome = StopAfter(1.0, 10.0);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(outcome.kind, Kind::GeneralError);
-    EXPECT_NE(outcome.text.find("LogTime.csv"), std::string::npos);
+    EXPECT_NE(outcome.text.find("Cannot save " + log.Path().string() + ": "), std::string::npos)
+        << outcome.text;
     EXPECT_EQ(outcome.logChange, LogChange::Replaced);
     EXPECT_TRUE(log.IsCompleted(0));
+    EXPECT_FALSE(fs::exists(log.Path()));
     EXPECT_EQ(logger.ParameterBlock()[228], 113);
     ExpectAccessClosed();
 }

@@ -6,6 +6,7 @@
 #include "SimulatedLogger.h"
 #include "calibration/CalibrationSequences.h"
 #include "communication/ResultCodes.h"
+#include "files/FileSystem.h"
 #include "support/FakePcClock.h"
 #include "support/TestLogger.h"
 
@@ -14,6 +15,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -167,8 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                               Kind::GeneralError, "is not a valid date and time"},
                       OwnLine{"NoStartTime", "1234567", Kind::GeneralError,
                               "is not a valid date and time"},
-                      OwnLine{"VeryLong", "1234567," + std::string(1 << 20, 'x'), Kind::Message,
-                              std::string(calibration_text::Completed)}),
+                      OwnLine{"VeryLong", "1234567," + std::string(1 << 20, 'x'),
+                              Kind::GeneralError, "is not a valid date and time"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The log cannot be saved after the logger was started: the error names the
@@ -189,8 +192,373 @@ TEST_F(RootOnlyCalibrationFaults, AStartOnAFullDiskReportsTheLogFileAndKeepsIt) 
     EXPECT_EQ(started.logChange, LogChange::Appended);
     EXPECT_EQ(log.Lines(), (Lines{"42,01/01/07 00:00:00", StartedRecord}));
     EXPECT_EQ(ReadBytes(LogPath()), LogBytes({"42,01/01/07 00:00:00"}));
-    EXPECT_EQ(Names(folder.Path()), (Lines{"LogTime.csv", "filler"}));
+    EXPECT_EQ(Names(folder.Path()), (Lines{"LogTime.csv", "LogTime.csv.lock", "filler"}));
     EXPECT_FALSE(logger.WriteAccessOpen());
 }
+
+// ---------------------------------------------------------------------------
+// The log as people keep it and as other programs change it: every change reads
+// the file as it is now, under the lock, and either saves every record or
+// leaves the file as it was with a message that says why.
+
+enum class Action { Start, Stop, RemoveCompleted };
+enum class LockHolder {
+    None,
+    LiveProgram, // another log object holds the lock for the whole change
+    DeadProgram, // a process took the lock and was killed
+};
+
+struct LogFault {
+    const char* name;
+    std::string bytes;            // the log before
+    fs::perms mode;               // its permissions
+    Action action;                // what the user does
+    LockHolder holder;            // who else has the lock
+    int otherProgramRecords;      // records a second process and this one add meanwhile
+    std::string message;          // in the refusal; empty when the change is saved
+    Lines after;                  // the lines after a saved change (the second process's aside)
+    bool loggerUntouched = false; // refused before the logger is asked anything
+    std::string meanwhile = {};   // the log another program saves while the logger is asked
+};
+
+void PrintTo(const LogFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+std::string Utf16(std::string_view text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : text) {
+        const char pair[2] = {bigEndian ? '\0' : c, bigEndian ? c : '\0'};
+        bytes.append(pair, 2);
+    }
+    return bytes;
+}
+
+const std::string Other = "42,01/01/07 00:00:00";
+const std::string OtherCompleted = "43,01/01/07 00:00:00,01/02/07 00:00:00,  20.000, 0 s/day";
+constexpr fs::perms Writable =
+    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms ReadOnly =
+    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+
+std::vector<LogFault> LogFaultCases() {
+    using namespace std::string_literals;
+    const std::string plain = LogBytes({Other});
+    const std::string stopped = StartedRecord + ",11/18/06 10:03:32,  21.500, 11 s/day";
+    return {
+        {"Unreadable",
+         plain,
+         fs::perms::none,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "Cannot read %: Permission denied.\nThe file was left unchanged.",
+         {},
+         true},
+        {"Utf16LittleEndian",
+         Utf16(plain, false),
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, StartedRecord}},
+        {"Utf16BigEndian",
+         Utf16(plain, true),
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, StartedRecord}},
+        {"Utf16CutInHalf",
+         Utf16(plain, false) + "4",
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "ends in half a character",
+         {},
+         true},
+        {"Utf8ByteOrderMark",
+         "\xEF\xBB\xBF" + LogBytes({Other, "Zo\xC3\xAB"}),
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, "Zo\xC3\xAB", StartedRecord}},
+        {"Utf8MarkButLatin1",
+         "\xEF\xBB\xBF" + LogBytes({Other, "Zo\xEB"}),
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "line 2 is not UTF-8",
+         {},
+         true},
+        {"SingleByteText",
+         LogBytes({Other, "Zo\xEB"}),
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, "Zo\xEB", StartedRecord}},
+        {"ZeroByte",
+         plain + "7,01/01/07\0 00:00:00\r\n"s,
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "Cannot read %: line 2 holds a zero byte.\nThe file was left unchanged.",
+         {},
+         true},
+        {"ZeroByteRemovingCompleted",
+         LogBytes({OtherCompleted}) + "\0"s,
+         Writable,
+         Action::RemoveCompleted,
+         LockHolder::None,
+         0,
+         "line 2 holds a zero byte",
+         {}},
+        {"PaddedRecordIsInProgress",
+         LogBytes({OtherCompleted, StartedRecord + ",,,"}),
+         Writable,
+         Action::Stop,
+         LockHolder::None,
+         0,
+         "",
+         {OtherCompleted, stopped}},
+        {"PaddedRecordIsNotRemoved",
+         LogBytes({OtherCompleted, StartedRecord + ",,,", "x,y,z"}),
+         Writable,
+         Action::RemoveCompleted,
+         LockHolder::None,
+         0,
+         "",
+         {StartedRecord + ",,,", "x,y,z"}},
+        {"ReadOnly",
+         plain,
+         ReadOnly,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "LogTime.csv is read-only: %.\nThe file was left unchanged.",
+         {},
+         true},
+        {"ReadOnlyRemovingCompleted",
+         LogBytes({OtherCompleted}),
+         ReadOnly,
+         Action::RemoveCompleted,
+         LockHolder::None,
+         0,
+         "LogTime.csv is read-only",
+         {}},
+        {"WritableKeepsItsMode",
+         plain,
+         fs::perms::owner_read | fs::perms::owner_write,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, StartedRecord}},
+        {"LockedByALiveProgram",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::LiveProgram,
+         0,
+         "Cannot save %: another program is changing it",
+         {}},
+        {"LockOfADeadProgram",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::DeadProgram,
+         0,
+         "",
+         {Other, StartedRecord}},
+        {"SavedMeanwhileIsKept",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "",
+         {Other, "77,01/01/07 00:00:00", StartedRecord},
+         false,
+         LogBytes({Other, "77,01/01/07 00:00:00"})},
+        {"StartedElsewhereMeanwhile",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         0,
+         "changed the line of this Wellscribe in % meanwhile; the file was left unchanged.\n"
+         "This calibration's record: " +
+             StartedRecord,
+         {},
+         false,
+         LogBytes({Other, "1234567,11/16/06 09:00:00"})},
+        {"RemovedMeanwhile",
+         LogBytes({StartedRecord}),
+         Writable,
+         Action::Stop,
+         LockHolder::None,
+         0,
+         "changed the line of this Wellscribe in % meanwhile",
+         {},
+         false,
+         LogBytes({Other})},
+        {"TwoProgramsAtOnce",
+         plain,
+         Writable,
+         Action::Start,
+         LockHolder::None,
+         200,
+         "",
+         {Other, StartedRecord}},
+    };
+}
+
+class LogFaults : public CalibrationFaults, public ::testing::WithParamInterface<LogFault> {
+protected:
+    // The message with % for the log's path.
+    std::string Expected(const std::string& message) const {
+        std::string text = message;
+        if (const auto at = text.find('%'); at != std::string::npos) {
+            text.replace(at, 1, LogPath().string());
+        }
+        return text;
+    }
+    // `meanwhile` is saved as the log at the first pause between logger commands.
+    CalibrationOutcome Act(Action action, const std::string& meanwhile) {
+        bool saved = meanwhile.empty();
+        const Protocols::Sleeper otherProgram = [&](std::chrono::milliseconds) {
+            if (!saved) {
+                WriteBytes(LogPath(), meanwhile);
+                saved = true;
+            }
+        };
+        switch (action) {
+        case Action::Start:
+            return StartCalibration(logger.PortName(), log, clock, otherProgram);
+        case Action::Stop:
+            TwentyHoursLater();
+            return StopCalibration(logger.PortName(), log, clock, formats, otherProgram);
+        case Action::RemoveCompleted:
+            break;
+        }
+        CalibrationOutcome outcome;
+        if (const auto removed = log.RemoveCompletedLines(); removed.Failed()) {
+            outcome.kind = Kind::GeneralError;
+            outcome.text = removed.error;
+        }
+        return outcome;
+    }
+    // A process that adds `records` records of its own, one change each.
+    pid_t AddFromAnotherProgram(int records) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            CalibrationLog other(LogPath());
+            for (int i = 0; i < records; ++i) {
+                if (other.AppendLine("9" + std::to_string(i) + ",01/01/07 00:00:00").Failed()) {
+                    ::_exit(1);
+                }
+            }
+            ::_exit(0);
+        }
+        return child;
+    }
+};
+
+TEST_P(LogFaults, NoRecordIsLostAndEveryRefusalSaysWhy) {
+    const LogFault& fault = GetParam();
+    if (fault.mode == fs::perms::none && geteuid() == 0) {
+        GTEST_SKIP() << "the superuser reads unreadable files (scripts/test.sh runs this as an "
+                        "ordinary user)";
+    }
+    WriteBytes(LogPath(), fault.bytes);
+    fs::permissions(LogPath(), fault.mode);
+    files::FileLock held;
+    if (fault.holder == LockHolder::LiveProgram) {
+        log.SetLockWait(std::chrono::milliseconds(300));
+        ASSERT_TRUE(files::LockFile(log.LockPath(), held, std::chrono::milliseconds(0)));
+    } else if (fault.holder == LockHolder::DeadProgram) {
+        // Killed while it holds the lock, as a program that crashes mid-change.
+        int locked[2];
+        ASSERT_EQ(::pipe(locked), 0);
+        Child dead([&] {
+            files::FileLock lock;
+            if (files::LockFile(log.LockPath(), lock, std::chrono::milliseconds(0)) &&
+                ::write(locked[1], "l", 1) == 1) {
+                ::pause();
+            }
+        });
+        ASSERT_TRUE(dead.Started());
+        char token = 0;
+        EXPECT_EQ(::read(locked[0], &token, 1), 1);
+        ::close(locked[0]);
+        ::close(locked[1]);
+        dead.Kill();
+    }
+    const pid_t other =
+        fault.otherProgramRecords > 0 ? AddFromAnotherProgram(fault.otherProgramRecords) : 0;
+    const CalibrationOutcome outcome = Act(fault.action, fault.meanwhile);
+    for (int i = 0; i < fault.otherProgramRecords; ++i) {
+        EXPECT_FALSE(log.AppendLine("8" + std::to_string(i) + ",01/01/07 00:00:00").Failed());
+    }
+    int otherStatus = 0;
+    if (other > 0) {
+        ASSERT_EQ(::waitpid(other, &otherStatus, 0), other);
+        EXPECT_TRUE(WIFEXITED(otherStatus) && WEXITSTATUS(otherStatus) == 0) << otherStatus;
+    }
+    const fs::perms modeAfter = fs::status(LogPath()).permissions();
+    fs::permissions(LogPath(), fs::perms::owner_all);
+    const std::string bytesAfter = ReadBytes(LogPath());
+
+    if (!fault.message.empty()) {
+        EXPECT_EQ(outcome.kind, Kind::GeneralError);
+        EXPECT_NE(outcome.text.find(Expected(fault.message)), std::string::npos) << outcome.text;
+        EXPECT_TRUE(bytesAfter == (fault.meanwhile.empty() ? fault.bytes : fault.meanwhile))
+            << "the file was changed";
+        EXPECT_EQ(modeAfter, fault.mode);
+        if (fault.loggerUntouched) {
+            EXPECT_TRUE(logger.Requests().empty());
+        }
+        EXPECT_FALSE(logger.WriteAccessOpen());
+        return;
+    }
+    EXPECT_NE(outcome.kind, Kind::GeneralError) << outcome.text;
+    EXPECT_NE(outcome.kind, Kind::LinkError) << outcome.linkCode;
+    EXPECT_EQ(modeAfter, fault.mode);
+    // Saved in the program's own form (no byte-order mark, CR LF), and the list
+    // shows the file as saved.
+    CalibrationLog reloaded(LogPath());
+    ASSERT_EQ(reloaded.Load().status, CalibrationLog::LoadStatus::Loaded);
+    EXPECT_TRUE(bytesAfter == LogBytes(reloaded.Lines()));
+    Lines ours;
+    std::size_t fromOther = 0;
+    std::size_t fromThis = 0;
+    for (const std::string& line : reloaded.Lines()) {
+        if (line.starts_with('9')) {
+            ++fromOther;
+        } else if (line.starts_with('8')) {
+            ++fromThis;
+        } else {
+            ours.push_back(line);
+        }
+    }
+    EXPECT_EQ(ours, fault.after);
+    EXPECT_EQ(fromOther, static_cast<std::size_t>(fault.otherProgramRecords));
+    EXPECT_EQ(fromThis, static_cast<std::size_t>(fault.otherProgramRecords));
+    if (fault.otherProgramRecords == 0) {
+        EXPECT_EQ(log.Lines(), reloaded.Lines()); // the list as saved
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Log, LogFaults, ::testing::ValuesIn(LogFaultCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

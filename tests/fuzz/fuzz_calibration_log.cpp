@@ -1,5 +1,6 @@
 // The calibration log as it may lie on disk: any bytes at all. The text splitter,
-// and the log loaded from a real file, looked up, saved, loaded again and pruned.
+// and the log loaded from a real file (or refused, and then never replaced),
+// looked up, saved, loaded again and pruned.
 
 #include "FuzzCheck.h"
 #include "calibration/CalibrationLog.h"
@@ -93,10 +94,35 @@ std::uint32_t SerialToFind(const std::vector<std::string>& lines) {
     return serial;
 }
 
-void CheckLog(std::string_view text, const std::vector<std::string>& lines) {
+void CheckLog(std::string_view text) {
     const fs::path file = Folder() / "LogTime.csv";
     WriteFile(file, text);
     CalibrationLog log(file);
+    std::vector<std::string> lines;
+    std::string error;
+    if (!DecodeLogText(text, lines, error)) {
+        // Not text: the load says so, and no change ever replaces the file.
+        const CalibrationLog::LoadResult loaded = log.Load();
+        FUZZ_CHECK(loaded.status == CalibrationLog::LoadStatus::Failed);
+        FUZZ_CHECK(loaded.error.find("LogTime.csv") != std::string::npos);
+        FUZZ_CHECK(log.RemoveCompletedLines().Failed());
+        FUZZ_CHECK(log.AppendLine("1,01/01/07 00:00:00").Failed());
+        std::FILE* in = std::fopen(file.c_str(), "rb");
+        FUZZ_CHECK(in != nullptr);
+        std::string after(text.size() + 1, '\0');
+        FUZZ_CHECK(std::fread(after.data(), 1, after.size(), in) == text.size());
+        std::fclose(in);
+        after.resize(text.size());
+        FUZZ_CHECK(after == text);
+        return;
+    }
+    // Every line of the text, or none.
+    FUZZ_CHECK(text.find('\0') == std::string_view::npos || text.starts_with("\xFF\xFE") ||
+               text.starts_with("\xFE\xFF"));
+    if (!text.starts_with("\xEF\xBB\xBF") && !text.starts_with("\xFF\xFE") &&
+        !text.starts_with("\xFE\xFF")) {
+        FUZZ_CHECK(lines == SplitLogText(text));
+    }
     FUZZ_CHECK(log.Load().status == CalibrationLog::LoadStatus::Loaded);
     FUZZ_CHECK(log.Lines() == lines);
 
@@ -107,7 +133,11 @@ void CheckLog(std::string_view text, const std::vector<std::string>& lines) {
         const std::string_view line = log.Line(i);
         const bool matches = line.substr(0, line.find(',')) == key;
         FUZZ_CHECK(!found || i > *found || matches == (i == *found));
-        FUZZ_CHECK(log.IsCompleted(i) == (line.size() > CalibrationLog::LongestInProgress));
+        // Records begin with the serial number; completed ones end with the rate.
+        const CalibrationLog::LineState state = log.State(i);
+        FUZZ_CHECK(state == CalibrationLog::LineState::Other ||
+                   (!line.empty() && line[0] >= '0' && line[0] <= '9'));
+        FUZZ_CHECK(state != CalibrationLog::LineState::Completed || line.ends_with(" s/day"));
     }
 
     // Saved and loaded again: the same lines, in the form a save writes.
@@ -116,13 +146,18 @@ void CheckLog(std::string_view text, const std::vector<std::string>& lines) {
     FUZZ_CHECK(reloaded.Load().status == CalibrationLog::LoadStatus::Loaded);
     FUZZ_CHECK(reloaded.Lines() == lines);
 
-    FUZZ_CHECK(!reloaded.RemoveCompleted().has_value());
-    for (std::size_t i = 0; i < reloaded.Count(); ++i) {
-        FUZZ_CHECK(!reloaded.IsCompleted(i));
+    // Removing the completed lines keeps every other line, in order.
+    std::vector<std::string> kept;
+    for (const std::string& line : lines) {
+        if (!CalibrationLog::IsCompletedLine(line)) {
+            kept.push_back(line);
+        }
     }
+    FUZZ_CHECK(!reloaded.RemoveCompletedLines().Failed());
+    FUZZ_CHECK(reloaded.Lines() == kept);
     CalibrationLog pruned(file);
     FUZZ_CHECK(pruned.Load().status == CalibrationLog::LoadStatus::Loaded);
-    FUZZ_CHECK(pruned.Lines() == reloaded.Lines());
+    FUZZ_CHECK(pruned.Lines() == kept);
 }
 
 } // namespace
@@ -131,6 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto lines = SplitLogText(text);
     CheckSplit(text, lines);
-    CheckLog(text, lines);
+    CheckLog(text);
     return 0;
 }

@@ -5,11 +5,13 @@
 #include "support/FakePcClock.h"
 #include "support/WindowTestBase.h"
 #include "ui/Application.h"
+#include "ui/ProgramFolders.h"
 #include "ui/frmTimeCalUI.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QStandardPaths>
 #include <QTimer>
 #include <unistd.h>
 
@@ -102,11 +104,12 @@ private slots:
     }
 
     void showingLoadsTheLogWithItsStates() {
-        WriteLog("1234567,11/17/06 14:03:22\r\n"    // 25 characters
-                 "123456789012345678901234567\n"    // 27
-                 "1234567890123456789012345678\r"); // 28
+        WriteLog("1234567,11/17/06 14:03:22\r\n"  // started
+                 "2222222,01/05/26 09:00:00,,,\n" // padded by a spreadsheet
+                 "7654321,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, 2 s/day\r" // completed
+                 "1234567890123456789012345678\r");                                // neither
         dialog->show();
-        QCOMPARE(Checks(), QString("--x"));
+        QCOMPARE(Checks(), QString("--x-"));
         for (int row = 0; row < List()->count(); ++row) {
             QVERIFY(!(List()->item(row)->flags() & Qt::ItemIsUserCheckable));
             QVERIFY(List()->item(row)->flags() & Qt::ItemIsSelectable);
@@ -115,7 +118,7 @@ private slots:
         // Shown again after the file went away: the lines of the last showing stay.
         QFile::remove(LogPath());
         dialog->show();
-        QCOMPARE(List()->count(), 3);
+        QCOMPARE(List()->count(), 4);
     }
 
     void startThenStopAfterTwentyHours() {
@@ -218,16 +221,21 @@ private slots:
     }
 
     void removeCompletedRewritesOnlyAnExistingFile() {
-        WriteLog("1234567890123456789012345678\r\n1234567890123456789012345679\r\n1,01/01/07 "
-                 "00:00:00\r\n");
+        const QByteArray completed = "1,01/01/07 00:00:00,01/02/07 00:00:00,  20.000, 0 s/day\r\n";
+        WriteLog(completed + completed + "1,01/01/07 00:00:00\r\n");
         dialog->show();
         QCOMPARE(Checks(), QString("xx-"));
+        // Another program adds a line after the dialog read the log: it is kept.
+        QFile file(LogPath());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("2,01/01/07 00:00:00\r\n");
+        file.close();
         Click("butRmCompleted");
-        QCOMPARE(Lines(), QStringList{"1,01/01/07 00:00:00"});
-        QCOMPARE(LogBytes(), QByteArray("1,01/01/07 00:00:00\r\n"));
+        QCOMPARE(Lines(), (QStringList{"1,01/01/07 00:00:00", "2,01/01/07 00:00:00"}));
+        QCOMPARE(LogBytes(), QByteArray("1,01/01/07 00:00:00\r\n2,01/01/07 00:00:00\r\n"));
         QVERIFY(presenter->messages.empty());
 
-        WriteLog("1234567890123456789012345678\r\n");
+        WriteLog(completed);
         dialog->hide();
         dialog->show();
         QFile::remove(LogPath());
@@ -236,24 +244,61 @@ private slots:
         QVERIFY(!QFile::exists(LogPath()));
     }
 
-    void aLogThatCannotBeSavedIsReportedAndTheLineKept() {
+    void aLogThatCannotBeReadIsReportedAndNeverChanged() {
+        // A zero byte in line 2: the log is not taken for the line before it.
+        const QByteArray bytes("1,01/01/07 00:00:00,01/02/07 00:00:00,  20.000, 0 s/day\r\n"
+                               "7654321,11/01/06\0 10:00:00\r\n",
+                               82);
+        WriteLog(bytes);
         dialog->show();
-        // A folder under the log's name blocks the save.
-        QVERIFY(QDir(folder->path()).mkdir("LogTime.csv"));
-        Click("butADD");
         QCOMPARE(presenter->messages.size(), std::size_t{1});
-        QCOMPARE(presenter->messages[0].caption, QString("Error"));
-        QVERIFY2(presenter->messages[0].text.contains("LogTime.csv"),
-                 qPrintable(presenter->messages[0].text));
-        QCOMPARE(Lines(), QStringList{"1234567,11/17/06 14:03:22"});
-        QVERIFY(QFileInfo(LogPath()).isDir());
+        const QString shown = presenter->messages[0].text;
+        QVERIFY2(shown.startsWith("Cannot read " + LogPath() +
+                                  ": line 2 holds a zero byte.\n"
+                                  "The file was left unchanged."),
+                 qPrintable(shown));
+        // Every change is refused with the same message, before the logger is asked.
+        logger->ClearRequests();
+        for (const char* button : {"butADD", "butStopTimeCal", "butRmCompleted"}) {
+            presenter->messages.clear();
+            Click(button);
+            QCOMPARE(presenter->messages.size(), std::size_t{1});
+            QCOMPARE(presenter->messages[0].text, shown);
+        }
+        QVERIFY(logger->Requests().empty());
+        QCOMPARE(LogBytes(), bytes);
 
-        // Minimised and restored, the dialog keeps its list: the unsaved line stays.
-        QDir(folder->path()).rmdir("LogTime.csv");
+        // Once the file reads, the start goes through.
         WriteLog("7654321,11/01/06 10:00:00\r\n");
-        dialog->setWindowState(Qt::WindowMinimized);
-        dialog->setWindowState(Qt::WindowNoState);
-        QCOMPARE(Lines(), QStringList{"1234567,11/17/06 14:03:22"});
+        presenter->messages.clear();
+        Click("butADD");
+        QVERIFY2(presenter->messages.empty(), qPrintable(presenter->Texts().join(" | ")));
+        QCOMPARE(Lines(), (QStringList{"7654321,11/01/06 10:00:00", "1234567,11/17/06 14:03:22"}));
+    }
+
+    void theLogThatExistsIsUsedWhereverItIs() {
+        QStandardPaths::setTestModeEnabled(true);
+        const QString data = ApplicationDataFolder();
+        QVERIFY(QDir().mkpath(data));
+        const QString dataLog = QDir(data).filePath("LogTime.csv");
+        QFile::remove(dataLog);
+        const QString program = folder->path();
+        const auto touch = [](const QString& path) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        };
+        // No log yet: beside the program, whose folder is writable.
+        QCOMPARE(CalibrationLogFolder(program), program);
+        // Started while the program's folder was not writable: that log, from anywhere.
+        touch(dataLog);
+        QCOMPARE(CalibrationLogFolder(program), data);
+        QVERIFY(UnusedCalibrationLog(program).isEmpty());
+        // Both: the one beside the program, and the other one named.
+        touch(LogPath());
+        QCOMPARE(CalibrationLogFolder(program), program);
+        QCOMPARE(UnusedCalibrationLog(program), QDir::toNativeSeparators(dataLog));
+        QFile::remove(dataLog);
+        QStandardPaths::setTestModeEnabled(false);
     }
 
     void escapeDoesNotCloseIt() {

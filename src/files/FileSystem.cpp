@@ -1,0 +1,29 @@
+#include "files/FileSystem.h"
+
+#include <system_error>
+
+namespace files {
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path ReplaceTarget(const std::filesystem::path& path) {
+    constexpr int MostLinks = 40; // as many as the system follows
+    std::filesystem::path target = path;
+    for (int link = 0; link < MostLinks; ++link) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(target, error)) {
+            break;
+        }
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error) {
+            break;
+        }
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+} // namespace files

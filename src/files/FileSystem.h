@@ -1,0 +1,124 @@
+#pragma once
+
+// The program's own files on disk (the calibration log, and the files others may
+// route through here: the report, the dump): read a file whole, replace a file
+// atomically, create a new file exclusively, lock a file against other programs.
+// One interface; FileSystem_posix.cpp and FileSystem_win32.cpp hold the system
+// calls, as the serial port does. No Qt, no exceptions: every call returns a
+// FileResult that says what went wrong and why.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace files {
+
+enum class FileStatus {
+    Ok,
+    NotFound, // the file (or a folder on its path) does not exist
+    Exists,   // a new file was asked for and the name is taken
+    ReadOnly, // the file is marked read-only; it was left as it was
+    Busy,     // another program holds the lock
+    Failed,   // any other system error: see systemError and reason
+};
+
+struct FileResult {
+    FileStatus status = FileStatus::Ok;
+    // errno on POSIX, GetLastError() on Windows; 0 when the status says it all.
+    std::int64_t systemError = 0;
+    std::string reason; // the system's text for systemError, or ours
+
+    bool Ok() const { return status == FileStatus::Ok; }
+    explicit operator bool() const { return Ok(); }
+};
+
+// A file name as the program's texts hold it (UTF-8 on Windows, the local bytes
+// elsewhere) as a path; on Windows through the program's one UTF-8 to UTF-16
+// conversion, so no name passes through the ANSI code page.
+std::filesystem::path PathFromName(std::string_view name);
+// The path as UTF-8 text for messages.
+std::string PathText(const std::filesystem::path& path);
+
+// The whole file's bytes. NotFound when it does not exist; a permission or I/O
+// error fails the whole read, so a caller never takes part of a file for all of it.
+FileResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
+
+// An open file, closed when the object goes.
+class File {
+public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    ~File();
+
+    bool IsOpen() const;
+    FileResult Write(std::string_view bytes);
+    // The data written so far reaches the disk (fsync, FlushFileBuffers).
+    FileResult FlushToDisk();
+    // Closes it, reporting a failure the close alone may reveal.
+    FileResult Close();
+
+private:
+    friend FileResult CreateNewFile(const std::filesystem::path& path, File& file);
+#ifdef _WIN32
+    void* handle = nullptr; // HANDLE
+#else
+    int fd = -1;
+#endif
+};
+
+// Creates the file for writing; Exists when the name is taken (never opens or
+// empties a file someone else made).
+FileResult CreateNewFile(const std::filesystem::path& path, File& file);
+
+// The file a replacement writes: the path, or where its symbolic links lead, so
+// a link stays a link and the file it points to gets the new bytes.
+std::filesystem::path ReplaceTarget(const std::filesystem::path& path);
+
+// True when the file exists and is read-only: no write permission or a read-only
+// file system on POSIX, FILE_ATTRIBUTE_READONLY on Windows.
+bool IsReadOnly(const std::filesystem::path& path);
+
+// Replaces the file (at ReplaceTarget) with the bytes as a whole: they go to a
+// new file of this call's own beside it, created exclusively, reach the disk, and
+// only then take the file's name; a failure at any point leaves the old file as it
+// was and no new file behind. A read-only file is refused (ReadOnly) and left
+// as it was; a writable file keeps its permissions.
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes);
+
+// An exclusive lock on a lock file, released when the object goes. The system
+// releases it when the program holding it ends in any way, so a lock of a
+// program that died is simply taken.
+class FileLock {
+public:
+    FileLock() = default;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    ~FileLock();
+
+    bool Held() const;
+    void Release();
+
+private:
+    friend FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
+                               std::chrono::milliseconds wait);
+#ifdef _WIN32
+    void* handle = nullptr; // HANDLE
+#else
+    int fd = -1;
+#endif
+};
+
+// Locks lockFile (created when missing, never removed: removing it would let two
+// programs lock two different files). A lock another program holds is tried again
+// every 10 ms for up to `wait`; then Busy.
+FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
+                    std::chrono::milliseconds wait);
+
+} // namespace files

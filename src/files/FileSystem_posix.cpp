@@ -1,0 +1,264 @@
+#include "files/FileSystem.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace files {
+
+namespace {
+
+std::string Reason(int error) {
+    char buffer[256] = {};
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    return strerror_r(error, buffer, sizeof buffer);
+#else
+    return strerror_r(error, buffer, sizeof buffer) == 0 ? buffer
+                                                         : "Unknown error " + std::to_string(error);
+#endif
+}
+
+FileResult Failure(int error) {
+    FileStatus status = FileStatus::Failed;
+    if (error == ENOENT || error == ENOTDIR) {
+        status = FileStatus::NotFound;
+    } else if (error == EEXIST) {
+        status = FileStatus::Exists;
+    }
+    return {status, error, Reason(error)};
+}
+
+void CloseQuietly(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Makes a rename in the folder last across a power failure.
+void FlushFolder(const std::filesystem::path& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::filesystem::path PathFromName(std::string_view name) {
+    return std::filesystem::path(std::string(name));
+}
+
+FileResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Failure(errno);
+    }
+    std::string text;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return Failure(EISDIR);
+    }
+    if (info.st_size > 0) {
+        text.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            ::close(fd);
+            return Failure(error);
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    bytes = std::move(text);
+    return {};
+}
+
+File::File(File&& other) noexcept : fd(other.fd) {
+    other.fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        CloseQuietly(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    CloseQuietly(fd);
+}
+
+bool File::IsOpen() const {
+    return fd >= 0;
+}
+
+FileResult File::Write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Failure(errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+FileResult File::FlushToDisk() {
+    return ::fsync(fd) == 0 ? FileResult{} : Failure(errno);
+}
+
+FileResult File::Close() {
+    const int closing = fd;
+    fd = -1;
+    return ::close(closing) == 0 ? FileResult{} : Failure(errno);
+}
+
+FileResult CreateNewFile(const std::filesystem::path& path, File& file) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return Failure(errno);
+    }
+    file = File();
+    file.fd = fd;
+    return {};
+}
+
+bool IsReadOnly(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    // The permission bits as well as access(): the superuser may write anywhere,
+    // and still a file its owner marked read-only stays so.
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+           (::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS));
+}
+
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
+    static std::atomic<unsigned> replacements{0};
+    const std::filesystem::path target = ReplaceTarget(path);
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    if (existed && IsReadOnly(target)) {
+        return {FileStatus::ReadOnly, EACCES, "the file is read-only"};
+    }
+    constexpr int Attempts = 100;
+    std::filesystem::path fresh;
+    File file;
+    FileResult result;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        fresh = target;
+        fresh += ".new-" + std::to_string(::getpid()) + "-" + std::to_string(replacements++);
+        result = CreateNewFile(fresh, file);
+        if (result.status != FileStatus::Exists) {
+            break;
+        }
+    }
+    if (!result) {
+        return result;
+    }
+    if (existed) {
+        ::chmod(fresh.c_str(), old.st_mode & 07777); // keeps the permissions it had
+    }
+    result = file.Write(bytes);
+    if (result) {
+        result = file.FlushToDisk();
+    }
+    if (FileResult closed = file.Close(); result && !closed) {
+        result = closed;
+    }
+    if (result && ::rename(fresh.c_str(), target.c_str()) != 0) {
+        result = Failure(errno);
+    }
+    if (!result) {
+        ::unlink(fresh.c_str());
+        return result;
+    }
+    FlushFolder(target.parent_path());
+    return {};
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : fd(other.fd) {
+    other.fd = -1;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+bool FileLock::Held() const {
+    return fd >= 0;
+}
+
+void FileLock::Release() {
+    CloseQuietly(fd); // closing the last descriptor releases the flock
+}
+
+FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
+                    std::chrono::milliseconds wait) {
+    lock.Release();
+    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES) {
+        // Another user's lock file: a flock needs no write access to it.
+        fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        return Failure(errno);
+    }
+    // flock, not fcntl locks: a flock belongs to the open file, so a second lock
+    // within one program is refused as well, and the lock goes with the program.
+    constexpr auto Poll = std::chrono::milliseconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            lock.fd = fd;
+            return {};
+        }
+        const int error = errno;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            if (error == EWOULDBLOCK) {
+                return {FileStatus::Busy, error, "another program is changing it"};
+            }
+            return Failure(error);
+        }
+        std::this_thread::sleep_for(Poll);
+    }
+}
+
+} // namespace files

@@ -1,0 +1,267 @@
+#include "files/FileSystem.h"
+#include "operations/WidePath.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <windows.h>
+
+namespace files {
+
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
+    return text;
+}
+
+std::string Reason(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                             text.back() == L'.')) {
+        text.pop_back();
+    }
+    return text.empty() ? "System error " + std::to_string(error) : Utf8(text);
+}
+
+FileResult Failure(DWORD error) {
+    FileStatus status = FileStatus::Failed;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        status = FileStatus::NotFound;
+    } else if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+        status = FileStatus::Exists;
+    }
+    return {status, static_cast<std::int64_t>(error), Reason(error)};
+}
+
+FileResult LastFailure() {
+    return Failure(GetLastError());
+}
+
+void CloseQuietly(void*& handle) {
+    if (handle != nullptr) {
+        CloseHandle(static_cast<HANDLE>(handle));
+        handle = nullptr;
+    }
+}
+
+// Null for INVALID_HANDLE_VALUE, so one "no handle" value is kept.
+void* Kept(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+} // namespace
+
+std::filesystem::path PathFromName(std::string_view name) {
+    return std::filesystem::path(WidePath(name));
+}
+
+FileResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastFailure();
+    }
+    std::string text;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(handle, &size) && size.QuadPart > 0) {
+        text.reserve(static_cast<std::size_t>(size.QuadPart));
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+            const FileResult failure = LastFailure();
+            CloseHandle(handle);
+            return failure;
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, got);
+    }
+    CloseHandle(handle);
+    bytes = std::move(text);
+    return {};
+}
+
+File::File(File&& other) noexcept : handle(other.handle) {
+    other.handle = nullptr;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        CloseQuietly(handle);
+        handle = other.handle;
+        other.handle = nullptr;
+    }
+    return *this;
+}
+
+File::~File() {
+    CloseQuietly(handle);
+}
+
+bool File::IsOpen() const {
+    return handle != nullptr;
+}
+
+FileResult File::Write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(static_cast<HANDLE>(handle), bytes.data(), chunk, &written, nullptr)) {
+            return LastFailure();
+        }
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+FileResult File::FlushToDisk() {
+    return FlushFileBuffers(static_cast<HANDLE>(handle)) ? FileResult{} : LastFailure();
+}
+
+FileResult File::Close() {
+    HANDLE closing = static_cast<HANDLE>(handle);
+    handle = nullptr;
+    return CloseHandle(closing) ? FileResult{} : LastFailure();
+}
+
+FileResult CreateNewFile(const std::filesystem::path& path, File& file) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastFailure();
+    }
+    file = File();
+    file.handle = handle;
+    return {};
+}
+
+bool IsReadOnly(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
+    static std::atomic<unsigned> replacements{0};
+    const std::filesystem::path target = ReplaceTarget(path);
+    if (IsReadOnly(target)) {
+        return {FileStatus::ReadOnly, ERROR_ACCESS_DENIED, "the file is read-only"};
+    }
+    constexpr int Attempts = 100;
+    std::filesystem::path fresh;
+    File file;
+    FileResult result;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        fresh = target;
+        fresh +=
+            ".new-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(replacements++);
+        result = CreateNewFile(fresh, file);
+        if (result.status != FileStatus::Exists) {
+            break;
+        }
+    }
+    if (!result) {
+        return result;
+    }
+    result = file.Write(bytes);
+    if (result) {
+        result = file.FlushToDisk();
+    }
+    if (FileResult closed = file.Close(); result && !closed) {
+        result = closed;
+    }
+    // The old file's attributes (hidden, archive) stay with the name.
+    if (const DWORD old = GetFileAttributesW(target.c_str());
+        result && old != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(fresh.c_str(),
+                           old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    }
+    if (result && !MoveFileExW(fresh.c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        result = LastFailure();
+    }
+    if (!result) {
+        DeleteFileW(fresh.c_str());
+    }
+    return result;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : handle(other.handle) {
+    other.handle = nullptr;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        handle = other.handle;
+        other.handle = nullptr;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+bool FileLock::Held() const {
+    return handle != nullptr;
+}
+
+void FileLock::Release() {
+    if (handle != nullptr) {
+        OVERLAPPED whole{};
+        UnlockFileEx(static_cast<HANDLE>(handle), 0, 1, 0, &whole);
+        CloseQuietly(handle);
+    }
+}
+
+FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
+                    std::chrono::milliseconds wait) {
+    lock.Release();
+    HANDLE handle = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastFailure();
+    }
+    constexpr auto Poll = std::chrono::milliseconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        OVERLAPPED first{}; // the lock covers the file's first byte
+        if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &first)) {
+            lock.handle = Kept(handle);
+            return {};
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION || std::chrono::steady_clock::now() >= deadline) {
+            CloseHandle(handle);
+            if (error == ERROR_LOCK_VIOLATION) {
+                return {FileStatus::Busy, static_cast<std::int64_t>(error),
+                        "another program is changing it"};
+            }
+            return Failure(error);
+        }
+        std::this_thread::sleep_for(Poll);
+    }
+}
+
+} // namespace files

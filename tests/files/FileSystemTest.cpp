@@ -1,0 +1,83 @@
+// The file layer's own promises, for every file the program writes through it:
+// a name that is taken is never opened, a read says why it failed, a lock is
+// one program's at a time, and a replaced file keeps its mode.
+
+#include "files/FileSystem.h"
+
+#include "support/TemporaryFolder.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using files::FileStatus;
+using namespace std::chrono_literals;
+
+TEST(FileSystem, EveryFailureSaysWhatWentWrong) {
+    TemporaryFolder scratch{"onyx-files"};
+    const fs::path file = scratch.Path() / "kept.bin";
+    std::ofstream(file, std::ios::binary) << "old";
+    fs::create_directory(scratch.Path() / "folder");
+
+    std::string bytes = "untouched";
+    const struct {
+        const char* name;
+        files::FileResult result;
+        FileStatus status;
+    } cases[] = {
+        {"read missing", files::ReadWholeFile(scratch.Path() / "none", bytes),
+         FileStatus::NotFound},
+        {"read folder", files::ReadWholeFile(scratch.Path() / "folder", bytes), FileStatus::Failed},
+        {"create taken",
+         [&] {
+             files::File taken;
+             return files::CreateNewFile(file, taken);
+         }(),
+         FileStatus::Exists},
+        {"replace in missing folder",
+         files::ReplaceFileContents(scratch.Path() / "none" / "x", "new"), FileStatus::NotFound},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.result.status, c.status) << c.name;
+        EXPECT_FALSE(c.result.reason.empty()) << c.name;
+    }
+    EXPECT_EQ(bytes, "untouched");
+    ASSERT_TRUE(files::ReadWholeFile(file, bytes));
+    EXPECT_EQ(bytes, "old");
+}
+
+TEST(FileSystem, ALockIsOneHoldersAtATime) {
+    TemporaryFolder scratch{"onyx-files"};
+    const fs::path lockFile = scratch.Path() / "x.lock";
+    files::FileLock first;
+    ASSERT_TRUE(files::LockFile(lockFile, first, 0ms));
+    files::FileLock second;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(files::LockFile(lockFile, second, 100ms).status, FileStatus::Busy);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 100ms);
+    EXPECT_FALSE(second.Held());
+    first.Release();
+    EXPECT_TRUE(files::LockFile(lockFile, second, 0ms));
+}
+
+TEST(FileSystem, AReplacedFileKeepsItsModeAndAReadOnlyOneStays) {
+    TemporaryFolder scratch{"onyx-files"};
+    const fs::path file = scratch.Path() / "kept.bin";
+    std::ofstream(file, std::ios::binary) << "old";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(files::ReplaceFileContents(file, "new"));
+    EXPECT_EQ(fs::status(file).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    fs::permissions(file, fs::perms::owner_read);
+    EXPECT_EQ(files::ReplaceFileContents(file, "newer").status, FileStatus::ReadOnly);
+    fs::permissions(file, fs::perms::owner_all);
+    std::string bytes;
+    ASSERT_TRUE(files::ReadWholeFile(file, bytes));
+    EXPECT_EQ(bytes, "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), fs::directory_iterator()), 1);
+}
+
+} // namespace
