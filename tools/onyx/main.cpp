@@ -57,8 +57,9 @@ constexpr const char* Description =
     "  calibration verify PORT... Time Verification\n"
     "\n"
     "PORT as the port list names it (ttyUSB0:, COM5:). Several ports run side by\n"
-    "side, one worker each; calibration start and stop take them one after another,\n"
-    "as they share the log. Exit status: 0 when every logger succeeded, 1 when any failed\n"
+    "side, one worker each; calibration start and stop change the log under its lock,\n"
+    "beside the window or another onyx. Exit status: 0 when every logger succeeded, 1 when any "
+    "failed\n"
     "(a failed self-test test included), 2 for a usage error.\n"
     "onyx COMMAND --help shows the command's options.";
 
@@ -84,15 +85,8 @@ std::string PortBytes(const QString& port) {
 
 // One worker per port, all at once; results in the ports' order.
 std::vector<PortResult> OnEachPort(const QStringList& ports,
-                                   const std::function<PortResult(const std::string&)>& job,
-                                   bool parallel) {
+                                   const std::function<PortResult(const std::string&)>& job) {
     std::vector<PortResult> results(static_cast<std::size_t>(ports.size()));
-    if (!parallel) {
-        for (qsizetype i = 0; i < ports.size(); ++i) {
-            results[static_cast<std::size_t>(i)] = job(PortBytes(ports[i]));
-        }
-        return results;
-    }
     std::vector<std::jthread> workers;
     workers.reserve(results.size());
     for (qsizetype i = 0; i < ports.size(); ++i) {
@@ -188,7 +182,7 @@ int Ports(bool probe, bool json) {
         ports << QString::fromLocal8Bit(port);
     }
     std::vector<PortResult> results =
-        probe ? OnEachPort(ports, ReadInfoJob, true) : std::vector<PortResult>{};
+        probe ? OnEachPort(ports, ReadInfoJob) : std::vector<PortResult>{};
     QJsonArray document;
     for (qsizetype i = 0; i < ports.size(); ++i) {
         QJsonObject object{{"port", ports[i]}};
@@ -296,9 +290,9 @@ int Calibration(const CommandLine& commandLine, const QStringList& arguments, bo
     if (ports.isEmpty()) {
         return UsageError("calibration " + action + " needs at least one port");
     }
-    // Start and stop share the log: one logger after another, each change saved
-    // before the next. Verification leaves the log alone.
-    return Finish(OnEachPort(ports, job, action == "verify"), json);
+    // Start and stop share the log: each change is made under the log's lock on
+    // the file as it is then, so the loggers run side by side here too.
+    return Finish(OnEachPort(ports, job), json);
 }
 
 } // namespace
@@ -360,7 +354,7 @@ int main(int argc, char** argv) {
         if (rest.isEmpty()) {
             return UsageError(command + " needs at least one port");
         }
-        return Finish(OnEachPort(rest, command == "info" ? ReadInfoJob : SelfTestJob, true), json);
+        return Finish(OnEachPort(rest, command == "info" ? ReadInfoJob : SelfTestJob), json);
     }
     if (command == "dump" || command == "report") {
         if (rest.size() != 1) {
