@@ -7,6 +7,7 @@
 #include "communication/Commands.h"
 #include "communication/ResultCodes.h"
 #include "support/FakePcClock.h"
+#include "support/LoggerRequests.h"
 #include "support/TemporaryFolder.h"
 
 #include <atomic>
@@ -83,13 +84,7 @@ protected:
         logger.SetClockOffset((target - pc.Now()) * SecondsPerDay + 0.5);
     }
 
-    std::string Letters() const {
-        std::string letters;
-        for (const auto& request : logger.Requests()) {
-            letters += static_cast<char>(request.Letter());
-        }
-        return letters;
-    }
+    std::string Letters() const { return RequestLetters(logger); }
     // The letters with a '.' where each 50 ms pause came.
     std::string LettersAndPauses() const {
         std::string letters = Letters();
@@ -124,13 +119,6 @@ protected:
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
-    }
-
-    static sim::Fault FaultOn(sim::FaultKind kind, char letter) {
-        sim::Fault fault;
-        fault.kind = kind;
-        fault.letter = static_cast<std::uint8_t>(letter);
-        return fault;
     }
 
     // A started record for the simulated logger, and the clock at the stop.

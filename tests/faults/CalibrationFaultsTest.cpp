@@ -7,6 +7,7 @@
 #include "calibration/CalibrationSequences.h"
 #include "communication/ResultCodes.h"
 #include "support/FakePcClock.h"
+#include "support/LoggerRequests.h"
 #include "support/TestLogger.h"
 
 #include <atomic>
@@ -78,10 +79,7 @@ TEST_F(CalibrationFaults, GarbageRepliesEndEverySequenceWithALinkErrorAndNoChang
     LoadLog(LogBytes({StartedRecord, "42,01/01/07 00:00:00"}));
     const std::string before = LogBytes(log.Lines());
     const auto parameters = logger.ParameterBlock();
-    sim::Fault garbage;
-    garbage.kind = sim::FaultKind::Garbage;
-    garbage.count = sim::EveryRequest;
-    logger.InjectFault(garbage);
+    logger.InjectFault(FaultOf(sim::FaultKind::Garbage, sim::EveryRequest));
 
     const std::function<CalibrationOutcome()> sequences[] = {
         [this] { return Start(); }, [this] { return Stop(); }, [this] { return Verify(); }};

@@ -44,13 +44,6 @@ QStringList CasesOfThisPass(const QMetaObject& test) {
     return cases;
 }
 
-sim::Fault Every(sim::FaultKind kind) {
-    sim::Fault fault;
-    fault.kind = kind;
-    fault.count = sim::EveryRequest;
-    return fault;
-}
-
 } // namespace
 
 class WindowFaultsTest : public WindowTestBase {
@@ -157,10 +150,7 @@ private slots:
     }
 
     void aPortVanishingDuringTheSelfTestIsNoTestResult() {
-        sim::Fault pulled;
-        pulled.kind = sim::FaultKind::Vanish;
-        pulled.letter = static_cast<std::uint8_t>('z');
-        logger->InjectFault(pulled);
+        logger->InjectFault(FaultOn(sim::FaultKind::Vanish, 'z'));
         Click("BtnTest");
         QCOMPARE(OnlyError(), QString("-200 Communication Time Out! Check COM Port"));
         QVERIFY(!window->SelfTestPresented());
@@ -183,7 +173,7 @@ private slots:
     }
 
     void aGarbledLoggerGivesOneClearMessagePerCommand() {
-        logger->InjectFault(Every(sim::FaultKind::Garbage));
+        logger->InjectFault(FaultOf(sim::FaultKind::Garbage, sim::EveryRequest));
         Click("BtnFirmware");
         const QString info = OnlyError();
         QVERIFY2(info.endsWith("Communication Error! Check Cable Connection"), qPrintable(info));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimulatedLogger.h"
+#include "support/LoggerRequests.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestLogger.h"
 #include "ui/frmWSRXUtilUI.h"

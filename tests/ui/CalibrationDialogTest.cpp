@@ -199,9 +199,7 @@ private slots:
 
     void linkFailuresGoThroughShowLinkError() {
         dialog->show();
-        sim::Fault silence;
-        silence.count = sim::EveryRequest;
-        logger->InjectFault(silence);
+        logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("butADD");
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
         logger->ClearFaults();

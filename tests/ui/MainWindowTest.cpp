@@ -25,13 +25,7 @@ class MainWindowTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    QString Letters() const {
-        QString letters;
-        for (const auto& request : logger->Requests()) {
-            letters += QChar(request.Letter());
-        }
-        return letters;
-    }
+    QString Letters() const { return QString::fromStdString(RequestLetters(*logger)); }
 
     // Which picture a row shows: 'v' passed, 'x' failed, '?' not done.
     QString Icons() const {
@@ -192,9 +186,7 @@ private slots:
     }
 
     void aSilentLoggerGivesExactlyOneMessage() {
-        sim::Fault silence;
-        silence.count = sim::EveryRequest;
-        logger->InjectFault(silence);
+        logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("BtnTest");
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
         QCOMPARE(presenter->messages[0].caption, QString("Error"));
@@ -236,9 +228,7 @@ private slots:
     }
 
     void aPortLostOnceOpenIsNotCalledUnopenable() {
-        sim::Fault pulled;
-        pulled.kind = sim::FaultKind::Vanish;
-        logger->InjectFault(pulled);
+        logger->InjectFault(FaultOf(sim::FaultKind::Vanish));
         Click("BtnFirmware");
         QCOMPARE(presenter->Texts(),
                  QStringList{"The connection to " +
@@ -483,9 +473,7 @@ private slots:
         presenter->onSaveDialog = [&] { dumping = true; };
         window->SetOperationSleeper([&](milliseconds pause) {
             if (dumping && pause == milliseconds(50) && ++blocks == 4) {
-                sim::Fault silence;
-                silence.count = sim::EveryRequest;
-                logger->InjectFault(silence);
+                logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
             }
         });
         presenter->saveAnswers.push_back(folder->filePath("partial.bin"));
@@ -507,9 +495,7 @@ private slots:
     }
 
     void theDumpNameBeforeAnyRead() {
-        sim::Fault silence;
-        silence.count = sim::EveryRequest;
-        logger->InjectFault(silence);
+        logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("BtnMemory");
         // The information read's message first, then the save dialog all the same.
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
@@ -557,10 +543,7 @@ private slots:
         QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
 
         // A self-test that failed on the link presents nothing: still refused.
-        sim::Fault garbled;
-        garbled.kind = sim::FaultKind::WrongAcknowledge;
-        garbled.letter = 'z';
-        logger->InjectFault(garbled);
+        logger->InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'z'));
         Click("BtnTest");
         QCOMPARE(presenter->messages.size(), std::size_t{2}); // the self-test's own message
         Click("BtnReport");
