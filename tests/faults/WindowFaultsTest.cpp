@@ -44,6 +44,16 @@ QStringList CasesOfThisPass(const QMetaObject& test) {
     return cases;
 }
 
+// The command line with --root-only taken out, and the cases of this pass added
+// when it names none.
+QStringList ArgumentsOfThisPass(QStringList arguments, const QMetaObject& test) {
+    rootOnlyPass = arguments.removeAll("--root-only") > 0;
+    if (arguments.size() == 1) {
+        arguments += CasesOfThisPass(test);
+    }
+    return arguments;
+}
+
 } // namespace
 
 class WindowFaultsTest : public WindowTestBase {
@@ -279,17 +289,7 @@ private slots:
 
 int main(int argc, char** argv) {
     fault_sandbox::EnterPrivateMounts(); // before Qt starts any thread
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    WindowFaultsTest test;
-    QStringList arguments = QApplication::arguments();
-    rootOnlyPass = arguments.removeAll("--root-only") > 0;
-    if (arguments.size() == 1) {
-        arguments += CasesOfThisPass(test.staticMetaObject);
-    }
-    return QTest::qExec(&test, arguments);
+    return RunQtTests<WindowFaultsTest>(argc, argv, ArgumentsOfThisPass);
 }
 
 #include "WindowFaultsTest.moc"

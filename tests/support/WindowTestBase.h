@@ -2,6 +2,7 @@
 
 #include "SimulatedLogger.h"
 #include "support/LoggerRequests.h"
+#include "support/QtTestMain.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestLogger.h"
 #include "ui/frmWSRXUtilUI.h"
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QObject>
 #include <QPushButton>
-#include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -25,15 +25,6 @@
 // Qt Test runs the slots of the test class itself, so the base has none: each test
 // class calls StartWindow() from its init() slot and StopWindow() from cleanup().
 class WindowTestBase : public QObject {
-public:
-    // Points the per-user settings at a scratch folder for the life of the test
-    // program, so that no test writes into the settings of the account that runs it.
-    static void UseScratchSettings() {
-        static QTemporaryDir settings;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-    }
-
 protected:
     std::unique_ptr<sim::SimulatedLogger> logger;
     std::unique_ptr<RecordingPresenter> presenter;

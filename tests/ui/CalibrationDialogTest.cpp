@@ -263,13 +263,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    CalibrationDialogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QT_TEST_PROGRAM(CalibrationDialogTest)
 
 #include "CalibrationDialogTest.moc"

@@ -665,14 +665,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false); // tests close their windows
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QT_TEST_PROGRAM(MainWindowTest)
 
 #include "MainWindowTest.moc"
