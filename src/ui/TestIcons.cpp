@@ -63,8 +63,7 @@ QPixmap NotDonePicture() {
 }
 
 QPixmap ReportPicture() {
-    QPixmap picture(32, 32);
-    picture.fill(Qt::transparent);
+    QPixmap picture = Clear(32);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(60, 60, 60), 1.5));

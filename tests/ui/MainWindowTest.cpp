@@ -465,6 +465,19 @@ private slots:
                  "tests keep their settings in a scratch folder");
     }
 
+    void aPortWhoseCommandFailedIsNotKept() {
+        Click("BtnFirmware");
+        sim::SimulatedLogger silent(UniqueLoggerConfig("W"));
+        QCOMPARE(silent.Start(), 0);
+        silent.InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
+        window->RefreshPortList();
+        QVERIFY(SelectPort(silent.PortName()));
+        Click("BtnFirmware");
+        QCOMPARE(window->InfoResult(), -200);
+        QCOMPARE(QSettings("Corvane", "Wellscribe Onyx Diagnostics Utility").value("LastComPort"),
+                 QVariant(QString::fromStdString(logger->PortName())));
+    }
+
     void aDumpFailingOnTheFifthBlockKeepsFourBlocks() {
         // Count the pauses after each block once the dump has started; after the
         // fourth, the logger falls silent.
