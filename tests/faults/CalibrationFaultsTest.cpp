@@ -27,14 +27,6 @@ using Lines = std::vector<std::string>;
 const DateTimeValue StartTime = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
 const std::string StartedRecord = "1234567,11/17/06 14:03:22";
 
-std::string LogBytes(const Lines& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) {
-        bytes += line + "\r\n";
-    }
-    return bytes;
-}
-
 class CalibrationFaults : public ::testing::Test {
 protected:
     // The pauses between commands cost nothing here; the link runs for real.

@@ -82,23 +82,6 @@ private:
         return message.text;
     }
 
-    // Runs the dump command into `path`, the sleeper's hook running at each
-    // pause between blocks.
-    void DumpInto(const QString& path, std::function<void(int)> afterBlock = {}) {
-        std::atomic<bool> dumping{false};
-        std::atomic<int> blocks{0};
-        presenter->onSaveDialog = [&] { dumping = true; };
-        window->SetOperationSleeper([&](milliseconds pause) {
-            if (dumping && pause == milliseconds(50) && afterBlock) {
-                afterBlock(++blocks);
-            }
-        });
-        presenter->saveAnswers.push_back(path);
-        Click("BtnMemory");
-        presenter->onSaveDialog = nullptr;
-        window->SetOperationSleeper([](milliseconds) {});
-    }
-
     bool DumpIsMemory(const QString& path, qint64 size) const {
         const std::string bytes = ReadBytes(path.toStdString());
         const std::vector<std::uint8_t> memory = logger->Memory(0, static_cast<std::size_t>(size));

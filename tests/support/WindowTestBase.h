@@ -8,13 +8,16 @@
 #include "ui/frmWSRXUtilUI.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QObject>
 #include <QPushButton>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -76,5 +79,28 @@ protected:
     bool Shown(const char* label) const { return !Child(label)->isHidden(); }
     void Click(const char* button) {
         QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
+    }
+
+    // Runs Read Memory Dump into path; afterBlock(n) runs at the pause after the
+    // n-th block.
+    void DumpInto(const QString& path, std::function<void(int)> afterBlock = {}) {
+        std::atomic<bool> dumping{false};
+        std::atomic<int> blocks{0};
+        presenter->onSaveDialog = [&] { dumping = true; };
+        window->SetOperationSleeper([&](std::chrono::milliseconds pause) {
+            if (dumping && pause == std::chrono::milliseconds(50) && afterBlock) {
+                afterBlock(++blocks);
+            }
+        });
+        presenter->saveAnswers.push_back(path);
+        Click("BtnMemory");
+        presenter->onSaveDialog = nullptr;
+        window->SetOperationSleeper([](std::chrono::milliseconds) {});
+    }
+
+    // A file's bytes; empty when it cannot be read.
+    static QByteArray FileBytes(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };

@@ -33,10 +33,7 @@ private:
 
     QListWidget* List() const { return dialog->findChild<QListWidget*>("chklstLogger"); }
     QString LogPath() const { return folder->filePath("LogTime.csv"); }
-    QByteArray LogBytes() const {
-        QFile file(LogPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray LogBytes() const { return FileBytes(LogPath()); }
     void WriteLog(const QByteArray& bytes) {
         QFile file(LogPath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -60,11 +60,6 @@ private:
         QTest::mouseClick(report->findChild<QPushButton*>("BtnOkRep"), Qt::LeftButton);
     }
 
-    static QByteArray FileBytes(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
 private slots:
     void init() { StartWindow("W"); }
     void cleanup() { StopWindow(); }
@@ -356,19 +351,8 @@ private slots:
         QFETCH(bool, yes);
         presenter->askAnswers.push_back(yes);
         // The dump waits after its 5th block until the user has answered.
-        std::atomic<bool> dumping{false};
         std::atomic<bool> reached{false};
         std::atomic<bool> answered{false};
-        std::atomic<int> blocks{0};
-        presenter->onSaveDialog = [&] { dumping = true; };
-        window->SetOperationSleeper([&](milliseconds pause) {
-            if (dumping && pause == milliseconds(50) && ++blocks == 5) {
-                reached = true;
-                for (int wait = 0; wait < 1000 && !answered; ++wait) {
-                    std::this_thread::sleep_for(milliseconds(5));
-                }
-            }
-        });
         bool asked = false;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -385,8 +369,14 @@ private slots:
         });
         poll.start(5);
         const QString path = folder->filePath("stopped.hex");
-        presenter->saveAnswers.push_back(path);
-        Click("BtnMemory");
+        DumpInto(path, [&](int block) {
+            if (block == 5) {
+                reached = true;
+                for (int wait = 0; wait < 1000 && !answered; ++wait) {
+                    std::this_thread::sleep_for(milliseconds(5));
+                }
+            }
+        });
         poll.stop();
 
         QCOMPARE(presenter->questions.size(), std::size_t{1});
@@ -479,18 +469,12 @@ private slots:
     }
 
     void aDumpFailingOnTheFifthBlockKeepsFourBlocks() {
-        // Count the pauses after each block once the dump has started; after the
-        // fourth, the logger falls silent.
-        std::atomic<bool> dumping{false};
-        std::atomic<int> blocks{0};
-        presenter->onSaveDialog = [&] { dumping = true; };
-        window->SetOperationSleeper([&](milliseconds pause) {
-            if (dumping && pause == milliseconds(50) && ++blocks == 4) {
+        // After the fourth block the logger falls silent.
+        DumpInto(folder->filePath("partial.bin"), [this](int block) {
+            if (block == 4) {
                 logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
             }
         });
-        presenter->saveAnswers.push_back(folder->filePath("partial.bin"));
-        Click("BtnMemory");
         QCOMPARE(presenter->Texts(),
                  QStringList{"Communication Error\n-200 Communication Time Out! Check COM Port\n"
                              "The dump ended after 4 of 1056 blocks. " +
