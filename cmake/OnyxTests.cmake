@@ -1,38 +1,30 @@
-# One line declares a test program: its sources and the libraries it tests.
-# Every test program sees tests/ on its include path (support/..., the shared
-# test doubles) and builds with the project's warnings.
+# One line declares a test program: its sources and the libraries it tests. Every
+# test program has tests/ on its include path and builds with the project's warnings.
 #
-#   onyx_gtest(NAME SOURCES... [LIBRARIES...] [OWN_MAIN] [NO_DISCOVERY]
-#              [TIMEOUT s] [DISCOVERY_TIMEOUT s])
-# A GoogleTest program whose cases CTest finds by running it. OWN_MAIN: the
-# program brings its main (no gtest_main); NO_DISCOVERY: CTest does not run it
-# (another program drives it). TIMEOUT applies to each case.
-#
-#   onyx_qt_test(NAME SOURCES... [LIBRARIES...] [TIMEOUT s])
-# A Qt Test program, one CTest test, run on the offscreen platform (TIMEOUT
-# default 300 s). Its main comes from support/QtTestMain.h.
+# onyx_gtest(NAME SOURCES... LIBRARIES... [OWN_MAIN] [NO_DISCOVERY] [TIMEOUT s]
+#            [DISCOVERY_TIMEOUT s]): a GoogleTest program whose cases CTest finds by
+# running it (NO_DISCOVERY: another program drives it; OWN_MAIN: no gtest_main).
 function(onyx_gtest name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_MAIN;NO_DISCOVERY" "TIMEOUT;DISCOVERY_TIMEOUT"
                         "SOURCES;LIBRARIES")
   add_executable(${name} ${arg_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest onyx_warnings)
-  if(NOT arg_OWN_MAIN)
-    target_link_libraries(${name} PRIVATE GTest::gtest_main)
-  endif()
-  if(arg_NO_DISCOVERY)
-    return()
+  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest onyx_warnings
+                        $<$<NOT:$<BOOL:${arg_OWN_MAIN}>>:GTest::gtest_main>)
+  if(arg_TIMEOUT)
+    set(properties PROPERTIES TIMEOUT ${arg_TIMEOUT})
   endif()
   if(NOT arg_DISCOVERY_TIMEOUT)
     set(arg_DISCOVERY_TIMEOUT 30)
   endif()
-  set(properties)
-  if(arg_TIMEOUT)
-    set(properties PROPERTIES TIMEOUT ${arg_TIMEOUT})
+  if(NOT arg_NO_DISCOVERY)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT ${arg_DISCOVERY_TIMEOUT} ${properties})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT ${arg_DISCOVERY_TIMEOUT} ${properties})
 endfunction()
 
+# onyx_qt_test(NAME SOURCES... LIBRARIES... [TIMEOUT s]): a Qt Test program, one
+# CTest test on the offscreen platform (300 s unless TIMEOUT); main from
+# support/QtTestMain.h.
 function(onyx_qt_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "SOURCES;LIBRARIES")
   if(NOT arg_TIMEOUT)
