@@ -30,7 +30,6 @@ ProcessThread::ProcessThread(std::string portName, std::string fileName, std::in
 
 ProcessThread::~ProcessThread() {
     if (thread.joinable()) {
-        thread.request_stop();
         thread.join();
     }
 }

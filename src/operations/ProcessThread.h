@@ -12,11 +12,9 @@
 class InfoLabelSink;
 
 // Operation modes of the worker.
-enum OperationMode : std::int32_t {
-    OpReadInfo = 0,
-    OpSelfTest = 1,
-    OpMemoryDump = 2,
-};
+constexpr std::int32_t OpReadInfo = 0;
+constexpr std::int32_t OpSelfTest = 1;
+constexpr std::int32_t OpMemoryDump = 2;
 
 // What an operation needs besides its port and file names.
 struct OperationEnvironment {
@@ -28,9 +26,8 @@ struct OperationEnvironment {
 };
 
 // One device operation on a thread of its own. It starts running when
-// constructed; Wait() returns its result code; the destructor raises the stop
-// request and waits for the end (the operations never look at the request, so
-// this waits until the operation is over).
+// constructed; Wait() returns its result code; the destructor waits until the
+// operation is over (a memory dump ends early through its stop hook).
 class ProcessThread {
 public:
     ProcessThread(std::string portName, std::int32_t mode, OperationEnvironment environment = {});
@@ -53,5 +50,5 @@ private:
     const OperationEnvironment environment;
     std::atomic<std::int32_t> result{0};
     std::atomic<bool> finished{false};
-    std::jthread thread; // last: starts only once every field above is set
+    std::thread thread; // last: starts only once every field above is set
 };

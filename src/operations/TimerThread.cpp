@@ -11,12 +11,8 @@ TimerThread::TimerThread(int intervalMs, ProgressTarget& progressBar)
     : progressBar(progressBar), interval(intervalMs),
       thread([this](std::stop_token stop) { Run(stop); }) {}
 
-TimerThread::~TimerThread() {
-    if (thread.joinable()) {
-        thread.request_stop();
-        thread.join();
-    }
-}
+// The jthread asks the ticker to stop and joins it.
+TimerThread::~TimerThread() = default;
 
 void TimerThread::Terminate() {
     thread.request_stop();

@@ -41,9 +41,8 @@ void RunHandler(QWidget* owner, Presenter& presenter, const std::function<void()
     try {
         handler();
     } catch (const std::exception& error) {
-        presenter.ShowMessage(owner, QString::fromLocal8Bit(error.what()), "Error",
-                              Presenter::Icon::Warning);
+        presenter.ShowError(owner, QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        presenter.ShowMessage(owner, "Unexpected error", "Error", Presenter::Icon::Warning);
+        presenter.ShowError(owner, "Unexpected error");
     }
 }

@@ -24,6 +24,10 @@ public:
     // A modal message box with one OK button, owned by owner.
     virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                              Icon icon) = 0;
+    // A failure: caption "Error" and the warning icon.
+    void ShowError(QWidget* owner, const QString& text) {
+        ShowMessage(owner, text, "Error", Icon::Warning);
+    }
     // The chosen file name; empty when the user cancelled.
     virtual std::optional<QString> GetSaveFileName(QWidget* owner, const SaveRequest& request) = 0;
     // A modal question with Yes and No buttons, owned by owner; true for Yes.

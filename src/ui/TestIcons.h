@@ -2,8 +2,8 @@
 
 #include <QPixmap>
 
-// The self-test pictures, drawn here rather than shipped as images.
-// The self-test icons are drawn on a transparent background.
+// The program's pictures, drawn here on a transparent background rather than
+// shipped as images.
 QPixmap PassedPicture();  // 16 x 16: green check mark
 QPixmap FailedPicture();  // 16 x 16: red cross
 QPixmap NotDonePicture(); // 14 x 14: black question mark

@@ -34,8 +34,7 @@ void TfrmReport::BtnOkRepClick() {
         CheckContact(static_cast<std::size_t>(ui->EdtName->text().size()),
                      static_cast<std::size_t>(ui->EdtPhoneNo->text().size()));
     if (problem != ContactProblem::None) {
-        presenter.ShowMessage(this, ContactProblemMessage(problem), "Error",
-                              Presenter::Icon::Warning);
+        presenter.ShowError(this, ContactProblemMessage(problem));
         return;
     }
     FileSaveExecute();
@@ -57,7 +56,7 @@ void TfrmReport::FileSaveExecute() {
         return;
     }
     if (chosen->isEmpty()) {
-        presenter.ShowMessage(this, "Please enter a file name", "Error", Presenter::Icon::Warning);
+        presenter.ShowError(this, "Please enter a file name");
         return;
     }
     ReportContact contact;
@@ -69,11 +68,9 @@ void TfrmReport::FileSaveExecute() {
     const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "txt");
     if (const int error = WriteReportFile(fileName, ReportFileText(contact, reportBody));
         error != 0) {
-        presenter.ShowMessage(
-            this,
-            QString("The report could not be saved as %1: %2")
-                .arg(FileNameText(fileName), QString::fromLocal8Bit(SystemErrorText(error))),
-            "Error", Presenter::Icon::Warning);
+        presenter.ShowError(
+            this, QString("The report could not be saved as %1: %2")
+                      .arg(FileNameText(fileName), QString::fromLocal8Bit(SystemErrorText(error))));
         return;
     }
     close();

@@ -171,7 +171,7 @@ void TfrmTimeCal::Present(const CalibrationOutcome& outcome) {
 }
 
 void TfrmTimeCal::ShowGeneralError(const std::string& text) {
-    presenter.ShowMessage(this, QString::fromStdString(text), "Error", Presenter::Icon::Warning);
+    presenter.ShowError(this, QString::fromStdString(text));
 }
 
 void TfrmTimeCal::butADDClick() {

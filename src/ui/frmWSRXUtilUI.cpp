@@ -70,10 +70,7 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     ui->imgCheck->setPixmap(PassedPicture());
     ui->imgCross->setPixmap(FailedPicture());
     ui->imgNotDone->setPixmap(NotDonePicture());
-    for (QLabel* icon : {ui->Image1, ui->Image2, ui->Image3, ui->Image4, ui->Image5, ui->Image6,
-                         ui->Image7, ui->Image8}) {
-        icon->setPixmap(ui->imgNotDone->pixmap());
-    }
+    ClearSelfTestResult();
     ui->GpbFirmware->setVisible(true);
     ui->GpbTest->setVisible(true);
 
@@ -168,7 +165,11 @@ void TfrmWSRXUtil::ShowLinkError(QWidget* owner, std::int32_t code, bool portOpe
     if (code > 0) {
         text += "\n" + PortErrorText(PortName().toLocal8Bit().toStdString(), code, portOpened);
     }
-    presenter.ShowMessage(owner, QString::fromLocal8Bit(text), "Error", Presenter::Icon::Warning);
+    presenter.ShowError(owner, QString::fromLocal8Bit(text));
+}
+
+void TfrmWSRXUtil::RememberPort() {
+    QSettings(SettingsOrganization, SettingsApplication).setValue(LastPortKey, PortName());
 }
 
 TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName,
@@ -211,12 +212,8 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
     if (const std::string stopped = link_trace::TakeStoppedMessage();
         !stopped.empty() && !closeAfterCommand) {
         QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
-        presenter.ShowMessage(this, FileNameText(stopped), "Error", Presenter::Icon::Warning);
+        presenter.ShowError(this, FileNameText(stopped));
         QApplication::restoreOverrideCursor();
-    }
-    if (code == LINK_OK || (mode == OpSelfTest && code > 0)) {
-        QSettings(SettingsOrganization, SettingsApplication)
-            .setValue(LastPortKey, QString::fromLocal8Bit(port));
     }
     return {code, portOpened.load()};
 }
@@ -224,16 +221,19 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
 void TfrmWSRXUtil::OnBtnFirmwareClick() {
     serialRead = false;
     const WorkerResult result = RunWorker(OpReadInfo);
+    // Run Self-Test and Read Memory Dump start with this read: a self-test runs only
+    // on a port kept here.
+    if (result.code == LINK_OK) {
+        RememberPort();
+    }
     if (closeAfterCommand) {
         // The user is leaving: no box stands in the way.
     } else if (result.code < 0) {
         ShowLinkError(this, result.code);
     } else if (result.code > 0) {
-        presenter.ShowMessage(
-            this,
-            QString::fromLocal8Bit(PortErrorText(PortName().toLocal8Bit().toStdString(),
-                                                 result.code, result.portOpened)),
-            "Error", Presenter::Icon::Warning);
+        presenter.ShowError(
+            this, QString::fromLocal8Bit(PortErrorText(PortName().toLocal8Bit().toStdString(),
+                                                       result.code, result.portOpened)));
     }
     infoResult = result.code;
     // The presented self-test belongs to one logger: a read of another one, or a
@@ -302,6 +302,9 @@ void TfrmWSRXUtil::FileSaveExecute() {
     dumpRunning = true;
     const std::int32_t result = RunWorker(OpMemoryDump, fileName, hooks, &record).code;
     dumpRunning = false;
+    if (result == LINK_OK) {
+        RememberPort();
+    }
     hourglass.Restore();
     const DumpOutcome outcome =
         DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), fileName);
@@ -313,9 +316,7 @@ void TfrmWSRXUtil::FileSaveExecute() {
 
 void TfrmWSRXUtil::BtnReportClick() {
     if (!selfTestPresented || ui->LblSerialNo->isHidden()) {
-        presenter.ShowMessage(this,
-                              "Please read Wellscribe information and perform self-test first",
-                              "Error", Presenter::Icon::Warning);
+        presenter.ShowError(this, "Please read Wellscribe information and perform self-test first");
         return;
     }
     // The labels as they stand now, shown or not; the dialog keeps this body.
@@ -336,14 +337,11 @@ void TfrmWSRXUtil::butExtTimeCalClick() {
 
 void TfrmWSRXUtil::PresentSelfTestResult(std::int32_t result) {
     const SelfTestView view = PresentSelfTest(result);
-    QLabel* const icons[] = {ui->Image1, ui->Image2, ui->Image3, ui->Image4,
-                             ui->Image5, ui->Image6, ui->Image7, ui->Image8};
-    QLabel* const advice[] = {ui->lblT1Solution, ui->lblT2Solution, ui->lblT3Solution,
-                              ui->lblT4Solution, ui->lblT5Solution, ui->lblT6Solution,
-                              ui->lblT7Solution, ui->lblT8Solution};
-    for (std::size_t row = 0; row < view.failed.size(); ++row) {
-        icons[row]->setPixmap(view.failed[row] ? ui->imgCross->pixmap() : ui->imgCheck->pixmap());
-        advice[row]->setVisible(view.failed[row]);
+    const auto rows = TestRows();
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        rows[row].icon->setPixmap(view.failed[row] ? ui->imgCross->pixmap()
+                                                   : ui->imgCheck->pixmap());
+        rows[row].advice->setVisible(view.failed[row]);
     }
     ui->lblSolutionHeading->setVisible(view.headingVisible);
     ui->LblTest->setText(QString::fromStdString(view.summary));
@@ -351,20 +349,26 @@ void TfrmWSRXUtil::PresentSelfTestResult(std::int32_t result) {
 }
 
 void TfrmWSRXUtil::ClearSelfTestResult() {
-    for (QLabel* icon : {ui->Image1, ui->Image2, ui->Image3, ui->Image4, ui->Image5, ui->Image6,
-                         ui->Image7, ui->Image8}) {
-        icon->setPixmap(ui->imgNotDone->pixmap());
-    }
-    for (QLabel* advice :
-         {ui->lblT1Solution, ui->lblT2Solution, ui->lblT3Solution, ui->lblT4Solution,
-          ui->lblT5Solution, ui->lblT6Solution, ui->lblT7Solution, ui->lblT8Solution}) {
-        advice->setVisible(false);
+    for (const TestRow& row : TestRows()) {
+        row.icon->setPixmap(ui->imgNotDone->pixmap());
+        row.advice->setVisible(false);
     }
     ui->lblSolutionHeading->setVisible(false);
     ui->LblTest->setText("Click \"Run Self-Test\" ");
     selfTestResult = 255;
     selfTestSerial.clear();
     selfTestPresented = false;
+}
+
+std::array<TfrmWSRXUtil::TestRow, 8> TfrmWSRXUtil::TestRows() const {
+    return {{{ui->Image1, ui->lblT1Solution},
+             {ui->Image2, ui->lblT2Solution},
+             {ui->Image3, ui->lblT3Solution},
+             {ui->Image4, ui->lblT4Solution},
+             {ui->Image5, ui->lblT5Solution},
+             {ui->Image6, ui->lblT6Solution},
+             {ui->Image7, ui->lblT7Solution},
+             {ui->Image8, ui->lblT8Solution}}};
 }
 
 void TfrmWSRXUtil::SetProgressMaximum(int maximum) {

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -76,9 +77,18 @@ private:
     // Runs one operation on a worker and waits for it.
     WorkerResult RunWorker(std::int32_t mode, const std::string& fileName = {},
                            OperationHooks hooks = {}, DumpRecord* dumpRecord = nullptr);
+    // A row of the self-test area: its pass/fail icon and its advice line.
+    struct TestRow {
+        QLabel* icon;
+        QLabel* advice;
+    };
+    // Tests 1 to 8, in order.
+    std::array<TestRow, 8> TestRows() const;
     void PresentSelfTestResult(std::int32_t result);
     // Back to the start: no self-test presented, SelfTestResult 255.
     void ClearSelfTestResult();
+    // Keeps the selected port for the next start, after a command went through on it.
+    void RememberPort();
     // The port list with preferred selected when listed, else the first entry.
     void FillPortList(const QString& preferred);
     // The stop question of a running dump; true when the user chose to stop it.

@@ -8,6 +8,7 @@
 #include "communication/ResultCodes.h"
 #include "files/FileSystem.h"
 #include "support/FakePcClock.h"
+#include "support/LoggerRequests.h"
 #include "support/TemporaryFolder.h"
 
 #include <atomic>
@@ -86,13 +87,7 @@ protected:
         logger.SetClockOffset((target - pc.Now()) * SecondsPerDay + 0.5);
     }
 
-    std::string Letters() const {
-        std::string letters;
-        for (const auto& request : logger.Requests()) {
-            letters += static_cast<char>(request.Letter());
-        }
-        return letters;
-    }
+    std::string Letters() const { return RequestLetters(logger); }
     // The letters with a '.' where each 50 ms pause came.
     std::string LettersAndPauses() const {
         std::string letters = Letters();
@@ -127,13 +122,6 @@ protected:
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
-    }
-
-    static sim::Fault FaultOn(sim::FaultKind kind, char letter) {
-        sim::Fault fault;
-        fault.kind = kind;
-        fault.letter = static_cast<std::uint8_t>(letter);
-        return fault;
     }
 
     // A started record for the simulated logger, and the clock at the stop.

@@ -1,5 +1,6 @@
 // onyx calibration and the calibration dialog on one LogTime.csv at once.
 
+#include "support/QtTestMain.h"
 #include "support/WindowTestBase.h"
 #include "ui/Application.h"
 #include "ui/frmTimeCalUI.h"
@@ -59,13 +60,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    CalibrationBesideDialogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QT_TEST_PROGRAM(CalibrationBesideDialogTest)
 
 #include "CalibrationBesideDialogTest.moc"

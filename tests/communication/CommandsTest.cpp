@@ -20,14 +20,6 @@ protected:
         LoggerFixture::SetUp();
         protocol.SetRetryCount(1);
     }
-
-    std::string Letters() const {
-        std::string letters;
-        for (const auto& request : logger.Requests()) {
-            letters += static_cast<char>(request.Letter());
-        }
-        return letters;
-    }
 };
 
 TEST_F(Commands, ReadMemoryFromOneTo256Bytes) {

@@ -8,6 +8,7 @@
 #include "communication/ResultCodes.h"
 #include "files/FileSystem.h"
 #include "support/FakePcClock.h"
+#include "support/LoggerRequests.h"
 #include "support/TestLogger.h"
 
 #include <atomic>
@@ -28,14 +29,6 @@ using Lines = std::vector<std::string>;
 // 17 November 2006, 14:03:22.
 const DateTimeValue StartTime = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
 const std::string StartedRecord = "1234567,11/17/06 14:03:22";
-
-std::string LogBytes(const Lines& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) {
-        bytes += line + "\r\n";
-    }
-    return bytes;
-}
 
 class CalibrationFaults : public ::testing::Test {
 protected:
@@ -81,10 +74,7 @@ TEST_F(CalibrationFaults, GarbageRepliesEndEverySequenceWithALinkErrorAndNoChang
     LoadLog(LogBytes({StartedRecord, "42,01/01/07 00:00:00"}));
     const std::string before = LogBytes(log.Lines());
     const auto parameters = logger.ParameterBlock();
-    sim::Fault garbage;
-    garbage.kind = sim::FaultKind::Garbage;
-    garbage.count = sim::EveryRequest;
-    logger.InjectFault(garbage);
+    logger.InjectFault(FaultOf(sim::FaultKind::Garbage, sim::EveryRequest));
 
     const std::function<CalibrationOutcome()> sequences[] = {
         [this] { return Start(); }, [this] { return Stop(); }, [this] { return Verify(); }};

@@ -210,10 +210,7 @@ class GarbageReplies : public DeviceFaults {
 protected:
     void SetUp() override {
         DeviceFaults::SetUp();
-        sim::Fault all;
-        all.kind = sim::FaultKind::Garbage;
-        all.count = sim::EveryRequest;
-        logger.InjectFault(all);
+        logger.InjectFault(FaultOf(sim::FaultKind::Garbage, sim::EveryRequest));
     }
     // A code the user is told something definite about.
     static void ExpectLinkMessage(std::int32_t result) {

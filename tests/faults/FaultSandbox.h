@@ -67,6 +67,15 @@ inline void WriteBytes(const fs::path& file, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The calibration log's bytes for these lines.
+inline std::string LogBytes(const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += line + "\r\n";
+    }
+    return bytes;
+}
+
 // The names in a folder, sorted.
 inline std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;

@@ -23,14 +23,6 @@ const std::string OldReport =
 const Lines OldLog{"1234567,11/17/06 14:03:22",
                    "7654321,11/17/06 14:03:22,11/18/06 14:05:10,  23.456, 2 s/day"};
 
-std::string LogBytes(const Lines& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) {
-        bytes += line + "\r\n";
-    }
-    return bytes;
-}
-
 // `count` completed records, all with the same letter in them, each line unique.
 Lines ManyLines(char letter, std::size_t count) {
     Lines lines;

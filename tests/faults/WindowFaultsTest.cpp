@@ -44,11 +44,14 @@ QStringList CasesOfThisPass(const QMetaObject& test) {
     return cases;
 }
 
-sim::Fault Every(sim::FaultKind kind) {
-    sim::Fault fault;
-    fault.kind = kind;
-    fault.count = sim::EveryRequest;
-    return fault;
+// The command line with --root-only taken out, and the cases of this pass added
+// when it names none.
+QStringList ArgumentsOfThisPass(QStringList arguments, const QMetaObject& test) {
+    rootOnlyPass = arguments.removeAll("--root-only") > 0;
+    if (arguments.size() == 1) {
+        arguments += CasesOfThisPass(test);
+    }
+    return arguments;
 }
 
 } // namespace
@@ -77,23 +80,6 @@ private:
             return "not an error box: " + message.text;
         }
         return message.text;
-    }
-
-    // Runs the dump command into `path`, the sleeper's hook running at each
-    // pause between blocks.
-    void DumpInto(const QString& path, std::function<void(int)> afterBlock = {}) {
-        std::atomic<bool> dumping{false};
-        std::atomic<int> blocks{0};
-        presenter->onSaveDialog = [&] { dumping = true; };
-        window->SetOperationSleeper([&](milliseconds pause) {
-            if (dumping && pause == milliseconds(50) && afterBlock) {
-                afterBlock(++blocks);
-            }
-        });
-        presenter->saveAnswers.push_back(path);
-        Click("BtnMemory");
-        presenter->onSaveDialog = nullptr;
-        window->SetOperationSleeper([](milliseconds) {});
     }
 
     bool DumpIsMemory(const QString& path, qint64 size) const {
@@ -157,10 +143,7 @@ private slots:
     }
 
     void aPortVanishingDuringTheSelfTestIsNoTestResult() {
-        sim::Fault pulled;
-        pulled.kind = sim::FaultKind::Vanish;
-        pulled.letter = static_cast<std::uint8_t>('z');
-        logger->InjectFault(pulled);
+        logger->InjectFault(FaultOn(sim::FaultKind::Vanish, 'z'));
         Click("BtnTest");
         QCOMPARE(OnlyError(), QString("-200 Communication Time Out! Check COM Port"));
         QVERIFY(!window->SelfTestPresented());
@@ -183,7 +166,7 @@ private slots:
     }
 
     void aGarbledLoggerGivesOneClearMessagePerCommand() {
-        logger->InjectFault(Every(sim::FaultKind::Garbage));
+        logger->InjectFault(FaultOf(sim::FaultKind::Garbage, sim::EveryRequest));
         Click("BtnFirmware");
         const QString info = OnlyError();
         QVERIFY2(info.endsWith("Communication Error! Check Cable Connection"), qPrintable(info));
@@ -291,17 +274,7 @@ private slots:
 
 int main(int argc, char** argv) {
     fault_sandbox::EnterPrivateMounts(); // before Qt starts any thread
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    WindowFaultsTest test;
-    QStringList arguments = QApplication::arguments();
-    rootOnlyPass = arguments.removeAll("--root-only") > 0;
-    if (arguments.size() == 1) {
-        arguments += CasesOfThisPass(test.staticMetaObject);
-    }
-    return QTest::qExec(&test, arguments);
+    return RunQtTests<WindowFaultsTest>(argc, argv, ArgumentsOfThisPass);
 }
 
 #include "WindowFaultsTest.moc"

@@ -3,6 +3,7 @@
 #include "SimulatedLogger.h"
 #include "communication/Protocols.h"
 #include "operations/InfoLabels.h"
+#include "support/LoggerRequests.h"
 #include "support/TestLogger.h"
 
 #include <atomic>
@@ -64,27 +65,13 @@ class OperationFixture : public ::testing::Test {
 protected:
     static sim::LoggerConfig Config() { return UniqueLoggerConfig("Op"); }
 
-    static sim::Fault FaultOn(sim::FaultKind kind, char letter, int count = 1) {
-        sim::Fault fault;
-        fault.kind = kind;
-        fault.letter = static_cast<std::uint8_t>(letter);
-        fault.count = count;
-        return fault;
-    }
-
     // A port name that no device answers to.
     static std::string MissingPort() { return "NoPort" + std::to_string(getpid() % 100000) + ":"; }
 
     void StartLogger() { ASSERT_EQ(logger.Start(), 0); }
 
     // The command letters the logger received, in order.
-    std::string Letters() const {
-        std::string letters;
-        for (const auto& request : logger.Requests()) {
-            letters += static_cast<char>(request.Letter());
-        }
-        return letters;
-    }
+    std::string Letters() const { return RequestLetters(logger); }
 
     // Records every pause; the 50 ms pauses between commands are counted, and
     // onCommandPause(n) runs at the n-th of them (1-based) before the next

@@ -3,6 +3,7 @@
 #include "SimulatedLogger.h"
 #include "communication/Protocols.h"
 #include "communication/serial/SERIAL.h"
+#include "support/LoggerRequests.h"
 #include "support/TestLogger.h"
 
 #include <atomic>
@@ -16,13 +17,8 @@ class LoggerFixture : public ::testing::Test {
 protected:
     static sim::LoggerConfig Config() { return UniqueLoggerConfig("L"); }
 
-    // A fault for the next count requests, whatever their command.
-    static sim::Fault FaultOf(sim::FaultKind kind, int count = 1) {
-        sim::Fault fault;
-        fault.kind = kind;
-        fault.count = count;
-        return fault;
-    }
+    // The command letters the logger received, in order.
+    std::string Letters() const { return RequestLetters(logger); }
 
     void SetUp() override {
         ASSERT_EQ(logger.Start(), 0);

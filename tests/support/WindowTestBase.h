@@ -1,19 +1,23 @@
 #pragma once
 
 #include "SimulatedLogger.h"
+#include "support/LoggerRequests.h"
+#include "support/QtTestMain.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestLogger.h"
 #include "ui/frmWSRXUtilUI.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QObject>
 #include <QPushButton>
-#include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,15 +28,6 @@
 // Qt Test runs the slots of the test class itself, so the base has none: each test
 // class calls StartWindow() from its init() slot and StopWindow() from cleanup().
 class WindowTestBase : public QObject {
-public:
-    // Points the per-user settings at a scratch folder for the life of the test
-    // program, so that no test writes into the settings of the account that runs it.
-    static void UseScratchSettings() {
-        static QTemporaryDir settings;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-    }
-
 protected:
     std::unique_ptr<sim::SimulatedLogger> logger;
     std::unique_ptr<RecordingPresenter> presenter;
@@ -84,5 +79,28 @@ protected:
     bool Shown(const char* label) const { return !Child(label)->isHidden(); }
     void Click(const char* button) {
         QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
+    }
+
+    // Runs Read Memory Dump into path; afterBlock(n) runs at the pause after the
+    // n-th block.
+    void DumpInto(const QString& path, std::function<void(int)> afterBlock = {}) {
+        std::atomic<bool> dumping{false};
+        std::atomic<int> blocks{0};
+        presenter->onSaveDialog = [&] { dumping = true; };
+        window->SetOperationSleeper([&](std::chrono::milliseconds pause) {
+            if (dumping && pause == std::chrono::milliseconds(50) && afterBlock) {
+                afterBlock(++blocks);
+            }
+        });
+        presenter->saveAnswers.push_back(path);
+        Click("BtnMemory");
+        presenter->onSaveDialog = nullptr;
+        window->SetOperationSleeper([](std::chrono::milliseconds) {});
+    }
+
+    // A file's bytes; empty when it cannot be read.
+    static QByteArray FileBytes(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };

@@ -35,10 +35,7 @@ private:
 
     QListWidget* List() const { return dialog->findChild<QListWidget*>("chklstLogger"); }
     QString LogPath() const { return folder->filePath("LogTime.csv"); }
-    QByteArray LogBytes() const {
-        QFile file(LogPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray LogBytes() const { return FileBytes(LogPath()); }
     void WriteLog(const QByteArray& bytes) {
         QFile file(LogPath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -202,9 +199,7 @@ private slots:
 
     void linkFailuresGoThroughShowLinkError() {
         dialog->show();
-        sim::Fault silence;
-        silence.count = sim::EveryRequest;
-        logger->InjectFault(silence);
+        logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("butADD");
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
         logger->ClearFaults();
@@ -310,13 +305,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    CalibrationDialogTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QT_TEST_PROGRAM(CalibrationDialogTest)
 
 #include "CalibrationDialogTest.moc"

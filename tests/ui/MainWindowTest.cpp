@@ -26,13 +26,7 @@ class MainWindowTest : public WindowTestBase {
     Q_OBJECT
 
 private:
-    QString Letters() const {
-        QString letters;
-        for (const auto& request : logger->Requests()) {
-            letters += QChar(request.Letter());
-        }
-        return letters;
-    }
+    QString Letters() const { return QString::fromStdString(RequestLetters(*logger)); }
 
     // Which picture a row shows: 'v' passed, 'x' failed, '?' not done.
     QString Icons() const {
@@ -65,11 +59,6 @@ private:
         report->findChild<QLineEdit*>("EdtFaxNo")->setText(fax);
         report->findChild<QLineEdit*>("EdtEmail")->setText(email);
         QTest::mouseClick(report->findChild<QPushButton*>("BtnOkRep"), Qt::LeftButton);
-    }
-
-    static QByteArray FileBytes(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private slots:
@@ -193,9 +182,7 @@ private slots:
     }
 
     void aSilentLoggerGivesExactlyOneMessage() {
-        sim::Fault silence;
-        silence.count = sim::EveryRequest;
-        logger->InjectFault(silence);
+        logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("BtnTest");
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
         QCOMPARE(presenter->messages[0].caption, QString("Error"));
@@ -248,9 +235,7 @@ private slots:
     }
 
     void aPortLostOnceOpenIsNotCalledUnopenable() {
-        sim::Fault pulled;
-        pulled.kind = sim::FaultKind::Vanish;
-        logger->InjectFault(pulled);
+        logger->InjectFault(FaultOf(sim::FaultKind::Vanish));
         Click("BtnFirmware");
         QCOMPARE(presenter->Texts(),
                  QStringList{"The connection to " +
@@ -378,19 +363,8 @@ private slots:
         QFETCH(bool, yes);
         presenter->askAnswers.push_back(yes);
         // The dump waits after its 5th block until the user has answered.
-        std::atomic<bool> dumping{false};
         std::atomic<bool> reached{false};
         std::atomic<bool> answered{false};
-        std::atomic<int> blocks{0};
-        presenter->onSaveDialog = [&] { dumping = true; };
-        window->SetOperationSleeper([&](milliseconds pause) {
-            if (dumping && pause == milliseconds(50) && ++blocks == 5) {
-                reached = true;
-                for (int wait = 0; wait < 1000 && !answered; ++wait) {
-                    std::this_thread::sleep_for(milliseconds(5));
-                }
-            }
-        });
         bool asked = false;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -407,8 +381,14 @@ private slots:
         });
         poll.start(5);
         const QString path = folder->filePath("stopped.hex");
-        presenter->saveAnswers.push_back(path);
-        Click("BtnMemory");
+        DumpInto(path, [&](int block) {
+            if (block == 5) {
+                reached = true;
+                for (int wait = 0; wait < 1000 && !answered; ++wait) {
+                    std::this_thread::sleep_for(milliseconds(5));
+                }
+            }
+        });
         poll.stop();
 
         QCOMPARE(presenter->questions.size(), std::size_t{1});
@@ -487,21 +467,26 @@ private slots:
                  "tests keep their settings in a scratch folder");
     }
 
+    void aPortWhoseCommandFailedIsNotKept() {
+        Click("BtnFirmware");
+        sim::SimulatedLogger silent(UniqueLoggerConfig("W"));
+        QCOMPARE(silent.Start(), 0);
+        silent.InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
+        window->RefreshPortList();
+        QVERIFY(SelectPort(silent.PortName()));
+        Click("BtnFirmware");
+        QCOMPARE(window->InfoResult(), -200);
+        QCOMPARE(QSettings("Corvane", "Wellscribe Onyx Diagnostics Utility").value("LastComPort"),
+                 QVariant(QString::fromStdString(logger->PortName())));
+    }
+
     void aDumpFailingOnTheFifthBlockKeepsFourBlocks() {
-        // Count the pauses after each block once the dump has started; after the
-        // fourth, the logger falls silent.
-        std::atomic<bool> dumping{false};
-        std::atomic<int> blocks{0};
-        presenter->onSaveDialog = [&] { dumping = true; };
-        window->SetOperationSleeper([&](milliseconds pause) {
-            if (dumping && pause == milliseconds(50) && ++blocks == 4) {
-                sim::Fault silence;
-                silence.count = sim::EveryRequest;
-                logger->InjectFault(silence);
+        // After the fourth block the logger falls silent.
+        DumpInto(folder->filePath("partial.bin"), [this](int block) {
+            if (block == 4) {
+                logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
             }
         });
-        presenter->saveAnswers.push_back(folder->filePath("partial.bin"));
-        Click("BtnMemory");
         QCOMPARE(presenter->Texts(),
                  QStringList{"Communication Error\n-200 Communication Time Out! Check COM Port\n"
                              "The dump ended after 4 of 1056 blocks. " +
@@ -519,9 +504,7 @@ private slots:
     }
 
     void theDumpNameBeforeAnyRead() {
-        sim::Fault silence;
-        silence.count = sim::EveryRequest;
-        logger->InjectFault(silence);
+        logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("BtnMemory");
         // The information read's message first, then the save dialog all the same.
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
@@ -569,10 +552,7 @@ private slots:
         QCOMPARE(presenter->messages[0].icon, Presenter::Icon::Warning);
 
         // A self-test that failed on the link presents nothing: still refused.
-        sim::Fault garbled;
-        garbled.kind = sim::FaultKind::WrongAcknowledge;
-        garbled.letter = 'z';
-        logger->InjectFault(garbled);
+        logger->InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'z'));
         Click("BtnTest");
         QCOMPARE(presenter->messages.size(), std::size_t{2}); // the self-test's own message
         Click("BtnReport");
@@ -694,14 +674,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false); // tests close their windows
-    ApplyProgramFont();
-    WindowTestBase::UseScratchSettings();
-    MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QT_TEST_PROGRAM(MainWindowTest)
 
 #include "MainWindowTest.moc"

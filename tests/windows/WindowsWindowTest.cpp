@@ -3,6 +3,7 @@
 
 #include "operations/DumpFile.h"
 #include "report/ReportText.h"
+#include "support/QtTestMain.h"
 #include "support/RecordingPresenter.h"
 #include "ui/Application.h"
 #include "ui/ProgramFolders.h"
@@ -31,6 +32,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void init() {
         root = std::make_unique<QTemporaryDir>();
         folder = root->filePath(QString::fromUtf8("M\u00fcller \u00dc/Logger"));
@@ -122,12 +125,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
-    ApplyProgramFont();
-    WindowsWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QT_TEST_PROGRAM(WindowsWindowTest)
 
 #include "WindowsWindowTest.moc"

@@ -50,7 +50,6 @@ public:
     virtual std::uint8_t GetHandshake();
     // pdwWritten receives the count of bytes written; it is required.
     virtual std::int32_t Write(const void* data, std::uint32_t count, std::uint32_t* pdwWritten);
-    virtual std::int32_t WriteString(const char* text, std::uint32_t* pdwWritten);
     // Returns when count bytes have arrived, when more than 100 ms pass between two
     // bytes, or after count + C ms at the latest. Fewer bytes than asked, but at
     // least one, is a success; none is -200.

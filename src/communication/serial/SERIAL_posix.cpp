@@ -8,7 +8,6 @@
 #include <cassert>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -347,10 +346,6 @@ std::int32_t CSerial::Write(const void* data, std::uint32_t count, std::uint32_t
         }
     }
     return 0;
-}
-
-std::int32_t CSerial::WriteString(const char* text, std::uint32_t* pdwWritten) {
-    return Write(text, static_cast<std::uint32_t>(std::strlen(text)), pdwWritten);
 }
 
 std::int32_t CSerial::Read(void* buffer, std::uint32_t count, std::uint32_t* pdwRead) {

@@ -251,11 +251,6 @@ std::int32_t CSerial::Write(const void* data, std::uint32_t count, std::uint32_t
     return 0;
 }
 
-std::int32_t CSerial::WriteString(const char* text, std::uint32_t* pdwWritten) {
-    const std::size_t length = text ? std::strlen(text) : 0;
-    return Write(text ? text : "", static_cast<std::uint32_t>(length), pdwWritten);
-}
-
 std::int32_t CSerial::Read(void* buffer, std::uint32_t count, std::uint32_t* pdwRead) {
     assert(pdwRead);
     std::uint32_t unused = 0;

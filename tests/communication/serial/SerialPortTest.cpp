@@ -72,7 +72,7 @@ TEST_F(SerialPort, HeldPortCannotBeOpenedAgain) {
     // The same object: 1247, and the first open stays usable.
     EXPECT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 1247);
     std::uint32_t written = 0;
-    EXPECT_EQ(port.WriteString("hi", &written), 0);
+    EXPECT_EQ(port.Write("hi", 2, &written), 0);
     EXPECT_EQ(device.Receive(1000), (std::vector<std::uint8_t>{'h', 'i'}));
 
     // Another object: busy.
