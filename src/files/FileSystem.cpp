@@ -1,5 +1,6 @@
 #include "files/FileSystem.h"
 
+#include <atomic>
 #include <system_error>
 
 namespace files {
@@ -24,6 +25,22 @@ std::filesystem::path ReplaceTarget(const std::filesystem::path& path) {
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
     return target;
+}
+
+FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
+                            std::filesystem::path& fresh) {
+    static std::atomic<unsigned> names{0};
+    constexpr int Attempts = 100;
+    FileResult result;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        fresh = target;
+        fresh += ".new-" + std::to_string(CurrentProcessId()) + "-" + std::to_string(names++);
+        result = CreateNewFile(fresh, file);
+        if (result.status != FileStatus::Exists) {
+            break;
+        }
+    }
+    return result;
 }
 
 } // namespace files

@@ -75,6 +75,14 @@ private:
 // empties a file someone else made).
 FileResult CreateNewFile(const std::filesystem::path& path, File& file);
 
+// A new file of this call's own beside target ("<target>.new-<process>-<n>"),
+// created exclusively for writing; fresh is its path.
+FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
+                            std::filesystem::path& fresh);
+// This program's process number, which keeps its new files' names apart from
+// another program's.
+unsigned long CurrentProcessId();
+
 // The file a replacement writes: the path, or where its symbolic links lead, so
 // a link stays a link and the file it points to gets the new bytes.
 std::filesystem::path ReplaceTarget(const std::filesystem::path& path);

@@ -157,26 +157,20 @@ bool IsReadOnly(const std::filesystem::path& path) {
            (::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS));
 }
 
+unsigned long CurrentProcessId() {
+    return static_cast<unsigned long>(::getpid());
+}
+
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-    static std::atomic<unsigned> replacements{0};
     const std::filesystem::path target = ReplaceTarget(path);
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && IsReadOnly(target)) {
         return {FileStatus::ReadOnly, EACCES, "the file is read-only"};
     }
-    constexpr int Attempts = 100;
     std::filesystem::path fresh;
     File file;
-    FileResult result;
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
-        fresh = target;
-        fresh += ".new-" + std::to_string(::getpid()) + "-" + std::to_string(replacements++);
-        result = CreateNewFile(fresh, file);
-        if (result.status != FileStatus::Exists) {
-            break;
-        }
-    }
+    FileResult result = CreateFileBeside(target, file, fresh);
     if (!result) {
         return result;
     }

@@ -158,25 +158,18 @@ bool IsReadOnly(const std::filesystem::path& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+unsigned long CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
 FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-    static std::atomic<unsigned> replacements{0};
     const std::filesystem::path target = ReplaceTarget(path);
     if (IsReadOnly(target)) {
         return {FileStatus::ReadOnly, ERROR_ACCESS_DENIED, "the file is read-only"};
     }
-    constexpr int Attempts = 100;
     std::filesystem::path fresh;
     File file;
-    FileResult result;
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
-        fresh = target;
-        fresh +=
-            ".new-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(replacements++);
-        result = CreateNewFile(fresh, file);
-        if (result.status != FileStatus::Exists) {
-            break;
-        }
-    }
+    FileResult result = CreateFileBeside(target, file, fresh);
     if (!result) {
         return result;
     }
