@@ -39,7 +39,6 @@ public:
         return result;
     }
     void Close() { port.Close(); }
-    bool Opened() const { return opened; }
     LinkOutcome Outcome(std::int32_t result) const { return LinkOutcome::From(result, opened); }
 
     void Configure(std::int32_t replyTimeout, std::uint8_t attempts) {
@@ -47,7 +46,6 @@ public:
         protocol.SetRetryCount(attempts);
     }
     void SetReplyTimeout(std::int32_t replyTimeout) { protocol.SetReplyTimeout(replyTimeout); }
-    std::int32_t ReplyTimeout() const { return protocol.ReplyTimeout(); }
     // The pause between the end of one transaction and the next command.
     void Pause() const { protocol.Pause(CommandPause); }
 

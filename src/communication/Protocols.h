@@ -49,8 +49,6 @@ public:
     // when the trace is off.
     void TracePortOpened(const std::string& portName, std::int32_t openResult);
 
-    std::int32_t ReplyTimeout() const { return replyTimeout; }
-    std::uint8_t RetryCount() const { return retryCount; }
     std::span<const std::uint8_t> SentFrame() const { return {transmitBuffer.get(), sentLength}; }
     std::span<const std::uint8_t> ReceivedFrame() const {
         return {receiveBuffer.get(), receivedLength};

@@ -49,9 +49,11 @@ protected:
 };
 
 TEST_F(ProtocolFraming, DefaultsOfANewProtocol) {
-    EXPECT_EQ(protocol.RetryCount(), 5);
-    EXPECT_EQ(protocol.ReplyTimeout(), 300);
     EXPECT_TRUE(protocol.SentFrame().empty());
+    // Five attempts, each with the 300 ms reply time-out.
+    EXPECT_EQ(ReadSerial(), LINK_ERR_TIMEOUT);
+    EXPECT_EQ(port.writes.size(), 5u);
+    EXPECT_EQ(port.timeouts, std::vector<std::uint32_t>(5, 300));
 }
 
 TEST_F(ProtocolFraming, RequestBytesAndEitherAcknowledgeAccepted) {

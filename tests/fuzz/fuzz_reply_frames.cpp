@@ -200,7 +200,7 @@ void CheckSentFrame(const WSRX_Protocol& protocol, const Request& request) {
     FUZZ_CHECK(sent[sent.size() - 2] == (crc >> 8) && sent[sent.size() - 1] == (crc & 0xFF));
 }
 
-void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol) {
+void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol, std::uint8_t attempts) {
     FuzzPort port(input);
     const Request request = ChooseRequest(input);
     // The caller's buffer, exactly as large as chosen, so a payload copied past
@@ -213,7 +213,7 @@ void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol) {
         &port, request.letter, ParameterByte, request.data, {reply.get(), capacity}, replyLength);
 
     FUZZ_CHECK(result == LINK_OK || IsLinkCode(result));
-    FUZZ_CHECK(port.writes <= protocol.RetryCount());
+    FUZZ_CHECK(port.writes <= attempts);
     FUZZ_CHECK(protocol.ReceivedFrame().size() <= WSRX_Protocol::BufferSize);
     const std::optional<ReplyLength> expected = ExpectedReplyLength(request.letter, request.data);
     if (!expected) {
@@ -296,15 +296,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteStream input(data, size);
     WSRX_Protocol protocol(WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize);
     protocol.SetSleeper([](std::chrono::milliseconds) {}); // no 200 ms pauses here
-    protocol.SetRetryCount(static_cast<std::uint8_t>(1 + input.Byte() % 3));
-    const std::uint8_t attempts = protocol.RetryCount();
+    const auto attempts = static_cast<std::uint8_t>(1 + input.Byte() % 3);
+    protocol.SetRetryCount(attempts);
     const int transactions = 1 + input.Byte() % 4;
     for (int i = 0; i < transactions && (i == 0 || !input.Done()); ++i) {
         // Bit 7 of the first byte: a command function instead of a bare transaction.
         if (input.Byte() >= 0x80) {
             CheckCommand(input, attempts);
         } else {
-            CheckTransaction(input, protocol);
+            CheckTransaction(input, protocol, attempts);
         }
     }
     return 0;
