@@ -6,7 +6,7 @@
 #include "Pty.h"
 #include "SimulatedLogger.h"
 #include "calibration/CalibrationLog.h"
-#include "communication/Commands.h"
+#include "communication/LinkSession.h"
 #include "communication/Protocols.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
@@ -112,29 +112,24 @@ std::int32_t DumpLastBlocks(const std::string& portName, const fs::path& file, s
                             bool pauses) {
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (out == nullptr) {
-        return OP_ERR_FILE_OPEN;
+        return Raw(OP_ERR_FILE_OPEN);
     }
-    CSerial port;
-    std::int32_t result = port.Open(portName.c_str(), 2048, 2048);
-    WSRX_Protocol protocol(WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize);
-    protocol.SetReplyTimeouts(Protocols::DefaultTimeout, Protocols::DefaultTimeout);
-    protocol.SetRetryCount(ST_Base_Protocol::DefaultRetryCount);
-    if (!pauses) {
-        protocol.SetSleeper([](milliseconds) {});
-    }
+    LinkSession link(pauses ? Protocols::Sleeper{} : Protocols::Sleeper{[](milliseconds) {}});
+    std::int32_t result = link.Open(portName);
+    link.Configure(Protocols::DefaultTimeout, ST_Base_Protocol::DefaultRetryCount);
     std::array<std::uint8_t, BlockSize> block{};
     for (std::uint32_t i = DumpBlocks - blocks; result == LINK_OK && i < DumpBlocks; ++i) {
-        result = ReadMemory(protocol, port, i * BlockSize, block);
+        result = link.ReadMemory(i * BlockSize, block);
         if (result == LINK_OK && std::fwrite(block.data(), 1, block.size(), out) != block.size()) {
-            result = OP_ERR_FILE_WRITE;
+            result = Raw(OP_ERR_FILE_WRITE);
         }
         if (result == LINK_OK) {
-            protocol.Pause(CommandPause);
+            link.Pause();
         }
     }
-    port.Close();
+    link.Close();
     if (std::fclose(out) != 0 && result == LINK_OK) {
-        result = OP_ERR_FILE_WRITE;
+        result = Raw(OP_ERR_FILE_WRITE);
     }
     return result;
 }
@@ -160,6 +155,7 @@ double TimedDump(std::uint32_t blocks, sim::Pacing pacing, bool pauses) {
         blocks == DumpBlocks
             ? DumpMemory(logger.PortName(), file.string(),
                          pauses ? Protocols::Sleeper{} : Protocols::Sleeper{noPause})
+                  .Number()
             : DumpLastBlocks(logger.PortName(), file, blocks, pauses);
     const auto elapsed = Clock::now() - start;
     if (result != LINK_OK) {
@@ -269,7 +265,7 @@ int Timeouts(int runs) {
         const auto end = Clock::now();
         device.join();
         if (result != LINK_OK || got != 5) {
-            return Fail("a read of five bytes", result != LINK_OK ? result : LINK_ERR_CRC);
+            return Fail("a read of five bytes", result != LINK_OK ? result : Raw(LINK_ERR_CRC));
         }
         gap.push_back(Milliseconds(end - sent) - CSerial::ReadIntervalTimeout);
     }

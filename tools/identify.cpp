@@ -40,33 +40,31 @@ int Identify(const char* portName) {
     if (const std::int32_t result = link.Open(portName); result != 0) {
         return Report("Opening the port", result);
     }
-    CSerial& port = link.port;
-    WSRX_Protocol& protocol = link.protocol;
-    protocol.SetReplyTimeouts(300, 300);
+    link.SetReplyTimeout(300);
 
     std::array<std::uint8_t, 3> serial{};
-    std::int32_t result = ReadMemory(protocol, port, SerialNumberAddress, serial);
+    std::int32_t result = link.ReadMemory(SerialNumberAddress, serial);
     if (result != LINK_OK) {
         return Report("Reading the serial number", result);
     }
-    protocol.Pause(CommandPause);
+    link.Pause();
 
     std::array<std::uint8_t, 8> model{};
     std::uint32_t received = 0;
-    result = ReadMemory(protocol, port, ModelNumberAddress, model, 1, received);
+    result = link.ReadMemory(ModelNumberAddress, model, 1, received);
     if (result != LINK_OK) {
         return Report("Reading the model number", result);
     }
     const std::string modelText(reinterpret_cast<const char*>(model.data()),
                                 strnlen(reinterpret_cast<const char*>(model.data()), received));
-    protocol.Pause(CommandPause);
+    link.Pause();
 
     std::string clock;
-    result = ReadClock(protocol, port, clock);
+    result = link.ReadClock(clock);
     if (result != LINK_OK) {
         return Report("Reading the clock", result);
     }
-    port.Close();
+    link.Close();
 
     std::printf("Port:          %s\n", portName);
     std::printf("Serial number: %u\n", ReadBigEndian(serial));

@@ -1,11 +1,9 @@
 #include "calibration/CalibrationSequences.h"
 
 #include "calibration/ClockCalibration.h"
-#include "communication/Commands.h"
 #include "communication/Encodings.h"
 #include "communication/LinkSession.h"
 #include "communication/ResultCodes.h"
-#include "communication/serial/SERIAL.h"
 #include "files/FileSystem.h"
 
 #include <array>
@@ -46,7 +44,7 @@ public:
             if (afterCommand) {
                 Pause();
             }
-            SetAccessCode(protocol, port, CloseAccessCode); // nothing more to report
+            SetAccessCode(CloseAccessCode); // nothing more to report
         }
     }
 
@@ -55,19 +53,11 @@ public:
         afterCommand = false;
     }
 
-    std::int32_t Open(const std::string& portName) {
-        const std::int32_t result = LinkSession::Open(portName);
-        opened = result == LINK_OK;
-        return result;
-    }
-
-    // A failed step for ShowLinkError; a system error code is told apart by
-    // whether the port was open.
+    // A failed step for ShowLinkError.
     CalibrationOutcome Failure(std::int32_t code) const {
         CalibrationOutcome outcome;
         outcome.kind = CalibrationOutcome::Kind::LinkError;
-        outcome.linkCode = code;
-        outcome.portOpened = opened;
+        outcome.link = Outcome(code);
         return outcome;
     }
 
@@ -87,16 +77,16 @@ public:
             return result;
         }
         Pause();
-        return LINK_OK;
+        return Raw(LINK_OK);
     }
 
     // Asked for even when the reply is lost: the logger may have taken it.
     std::int32_t OpenAccess() {
         accessAsked = true;
-        return Sent(SetAccessCode(protocol, port, WriteAccessCode));
+        return Sent(SetAccessCode(WriteAccessCode));
     }
     std::int32_t CloseAccess() {
-        const std::int32_t result = Sent(SetAccessCode(protocol, port, CloseAccessCode));
+        const std::int32_t result = Sent(SetAccessCode(CloseAccessCode));
         if (result == LINK_OK) {
             accessAsked = false;
         }
@@ -107,8 +97,7 @@ public:
     std::int32_t ReadSerialNumber(std::uint32_t& serialNumber) {
         std::array<std::uint8_t, BlockSize> bytes{};
         std::uint32_t received = 0;
-        const std::int32_t result =
-            Sent(ReadMemory(protocol, port, ParameterSerialAddress, bytes, 3, received));
+        const std::int32_t result = Sent(ReadMemory(ParameterSerialAddress, bytes, 3, received));
         if (result == LINK_OK) {
             serialNumber = DecodeUInt24(std::span(bytes).first<3>());
         }
@@ -120,21 +109,21 @@ public:
     std::int32_t ReadLoggerClock(PcClock& clock, DateTimeFormats& formats, ClockReading& reading) {
         reading.pcTime = clock.Now();
         std::string text;
-        if (const std::int32_t result = Sent(ReadClock(protocol, port, text)); result != LINK_OK) {
+        if (const std::int32_t result = Sent(ReadClock(text)); result != LINK_OK) {
             return result;
         }
         Pause();
         formats.Set("dd/mm/yyyy", "hh:nn:ss");
         reading.text = ClockReply(text);
         reading.loggerTime = formats.Parse(reading.text, reading.error);
-        return LINK_OK;
+        return Raw(LINK_OK);
     }
 
     // The temperature cut from the readings text; cut.temperature is empty when
     // the readings are of no use.
     std::int32_t ReadTemperature(cc::TemperatureCut& cut) {
         std::string readings;
-        const std::int32_t result = Sent(ReadReadings(protocol, port, readings));
+        const std::int32_t result = Sent(ReadReadings(readings));
         if (result == LINK_OK) {
             cut = cc::CutTemperature(readings);
         }
@@ -143,11 +132,11 @@ public:
 
     std::int32_t
     WriteParameterBlock(const std::function<void(std::span<std::uint8_t, BlockSize>)>& edit) {
-        return Sent(RewriteBlock(protocol, port, ParameterBlockAddress,
-                                 [&edit](std::span<std::uint8_t, BlockSize> block) {
-                                     edit(block);
-                                     return std::int32_t{LINK_OK};
-                                 }));
+        return Sent(
+            RewriteBlock(ParameterBlockAddress, [&edit](std::span<std::uint8_t, BlockSize> block) {
+                edit(block);
+                return Raw(LINK_OK);
+            }));
     }
 
     // The end that starting and stopping share: the logger's clock set to the PC
@@ -155,8 +144,7 @@ public:
     std::int32_t SetClockAndClose(PcClock& clock, DateTimeValue& time) {
         Pause();
         time = clock.Now();
-        std::int32_t result =
-            Sent(SetClock(protocol, port, FormatDateTime(ClockDateTimeFormat, time)));
+        std::int32_t result = Sent(SetClock(FormatDateTime(ClockDateTimeFormat, time)));
         if (result != LINK_OK) {
             return result;
         }
@@ -173,7 +161,6 @@ private:
 
     bool accessAsked = false;
     bool afterCommand = false; // the last thing on the line was a transaction
-    bool opened = false;
 };
 
 CalibrationOutcome Message(std::string_view text, std::string_view caption,
@@ -324,7 +311,7 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     if (!cut.temperature) {
         // Readings of no use (NOT READY, no field): told as the main window tells
         // them, a logger that did not answer with readings.
-        return link.Failure(LINK_ERR_TIMEOUT);
+        return link.Failure(Raw(LINK_ERR_TIMEOUT));
     }
     const auto computed = cc::ComputeDrift(*start, reading.pcTime, *reading.loggerTime,
                                            cc::TemperatureValue(*cut.temperature));

@@ -3,6 +3,7 @@
 #include "calibration/CalibrationLog.h"
 #include "calibration/DateTimeValue.h"
 #include "communication/Protocols.h"
+#include "communication/ResultCodes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,13 +41,12 @@ enum class LogChange {
 struct CalibrationOutcome {
     enum class Kind {
         None,         // nothing to show
-        LinkError,    // ShowLinkError with linkCode
+        LinkError,    // ShowLinkError with link
         Message,      // a message box: text, caption, icon, an OK button
         GeneralError, // the program's general error reporting with text
     };
     Kind kind = Kind::None;
-    std::int32_t linkCode = 0;
-    bool portOpened = false; // the port was open when linkCode came back
+    LinkOutcome link;
     std::string text;
     std::string caption;
     MessageIcon icon = MessageIcon::None;

@@ -1,9 +1,6 @@
-#include "communication/Commands.h"
-
 #include "communication/Checksums.h"
 #include "communication/Encodings.h"
-#include "communication/Protocols.h"
-#include "communication/ResultCodes.h"
+#include "communication/LinkSession.h"
 
 #include <array>
 #include <vector>
@@ -17,14 +14,16 @@ std::array<std::uint8_t, 4> CountAndAddress(std::size_t bytes, std::uint32_t add
     return data;
 }
 
-std::int32_t TransactText(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
-                          std::span<const std::uint8_t> data, std::size_t capacity,
-                          std::size_t decoded, std::string& text) {
+} // namespace
+
+std::int32_t LinkSession::TransactText(std::uint8_t command, std::span<const std::uint8_t> data,
+                                       std::size_t capacity, std::size_t decoded,
+                                       std::string& text) {
     std::array<std::uint8_t, BlockSize> payload{};
     std::uint32_t received = 0;
     text.clear();
-    const std::int32_t result = ReadReply(protocol, port, command, data,
-                                          std::span(payload).first(capacity), decoded, received);
+    const std::int32_t result =
+        ReadReply(command, data, std::span(payload).first(capacity), decoded, received);
     if (result == LINK_OK) {
         text.assign(reinterpret_cast<const char*>(payload.data()), received);
     }
@@ -32,95 +31,87 @@ std::int32_t TransactText(WSRX_Protocol& protocol, CSerial& port, std::uint8_t c
 }
 
 // Commands whose reply carries nothing the program uses.
-std::int32_t TransactNoReply(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
-                             std::span<const std::uint8_t> data) {
+std::int32_t LinkSession::TransactNoReply(std::uint8_t command,
+                                          std::span<const std::uint8_t> data) {
     std::array<std::uint8_t, 1> payload{};
     std::uint32_t received = 0;
     return protocol.Transact(&port, command, ParameterByte, data, payload, received);
 }
 
+namespace {
 constexpr std::uint8_t TextRequest[] = {'/'};
 // The logger's reply texts are 48 bytes: the request's '/' (0x2F) + 1.
 constexpr std::size_t ReplyTextLength = 0x2F + 1;
-
 } // namespace
 
-std::int32_t ReadReply(WSRX_Protocol& protocol, CSerial& port, std::uint8_t command,
-                       std::span<const std::uint8_t> data, std::span<std::uint8_t> payload,
-                       std::size_t decoded, std::uint32_t& received) {
+std::int32_t LinkSession::ReadReply(std::uint8_t command, std::span<const std::uint8_t> data,
+                                    std::span<std::uint8_t> payload, std::size_t decoded,
+                                    std::uint32_t& received) {
     const std::int32_t result =
         protocol.Transact(&port, command, ParameterByte, data, payload, received);
     if (result == LINK_OK && received < decoded) {
-        return LINK_ERR_CRC;
+        return Raw(LINK_ERR_CRC);
     }
     return result;
 }
 
-std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                        std::span<std::uint8_t> destination, std::size_t decoded,
-                        std::uint32_t& received) {
+std::int32_t LinkSession::ReadMemory(std::uint32_t address, std::span<std::uint8_t> destination,
+                                     std::size_t decoded, std::uint32_t& received) {
     received = 0;
     if (destination.empty() || destination.size() > BlockSize || decoded > destination.size()) {
-        return LINK_ERR_INTERNAL_B;
+        return Raw(LINK_ERR_INTERNAL_B);
     }
     const auto data = CountAndAddress(destination.size(), address);
-    return ReadReply(protocol, port, command_letter::ReadMemory, data, destination, decoded,
-                     received);
+    return ReadReply(command_letter::ReadMemory, data, destination, decoded, received);
 }
 
-std::int32_t ReadMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                        std::span<std::uint8_t> destination) {
+std::int32_t LinkSession::ReadMemory(std::uint32_t address, std::span<std::uint8_t> destination) {
     std::uint32_t received = 0;
-    return ReadMemory(protocol, port, address, destination, destination.size(), received);
+    return ReadMemory(address, destination, destination.size(), received);
 }
 
-std::int32_t WriteMemory(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                         std::span<const std::uint8_t> bytes) {
+std::int32_t LinkSession::WriteMemory(std::uint32_t address, std::span<const std::uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > BlockSize) {
-        return LINK_ERR_INTERNAL_B;
+        return Raw(LINK_ERR_INTERNAL_B);
     }
     const auto header = CountAndAddress(bytes.size(), address);
     std::vector<std::uint8_t> data(header.begin(), header.end());
     data.insert(data.end(), bytes.begin(), bytes.end());
-    return TransactNoReply(protocol, port, command_letter::WriteMemory, data);
+    return TransactNoReply(command_letter::WriteMemory, data);
 }
 
-std::int32_t PrepareBlockWrite(WSRX_Protocol& protocol, CSerial& port) {
+std::int32_t LinkSession::PrepareBlockWrite() {
     constexpr std::uint8_t data[] = {0x00, 0x01};
-    return TransactNoReply(protocol, port, command_letter::PrepareBlockWrite, data);
+    return TransactNoReply(command_letter::PrepareBlockWrite, data);
 }
 
-std::int32_t ReadClock(WSRX_Protocol& protocol, CSerial& port, std::string& clockText) {
-    return TransactText(protocol, port, command_letter::ReadClock, {}, ClockTextLength, 0,
-                        clockText);
+std::int32_t LinkSession::ReadClock(std::string& clockText) {
+    return TransactText(command_letter::ReadClock, {}, ClockTextLength, 0, clockText);
 }
 
-std::int32_t SetClock(WSRX_Protocol& protocol, CSerial& port, std::string_view clockText) {
+std::int32_t LinkSession::SetClock(std::string_view clockText) {
     if (clockText.size() != ClockTextLength) {
-        return LINK_ERR_INTERNAL_B;
+        return Raw(LINK_ERR_INTERNAL_B);
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(clockText.data());
-    return TransactNoReply(protocol, port, command_letter::SetClock, {bytes, clockText.size()});
+    return TransactNoReply(command_letter::SetClock, {bytes, clockText.size()});
 }
 
-std::int32_t SetAccessCode(WSRX_Protocol& protocol, CSerial& port, std::uint32_t code) {
+std::int32_t LinkSession::SetAccessCode(std::uint32_t code) {
     std::array<std::uint8_t, 4> data{};
     WriteBigEndian(data, code);
-    return TransactNoReply(protocol, port, command_letter::SetAccessCode, data);
+    return TransactNoReply(command_letter::SetAccessCode, data);
 }
 
-std::int32_t ReadStatusText(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
-    return TransactText(protocol, port, command_letter::ReadStatusText, TextRequest,
-                        ReplyTextLength, 1, text);
+std::int32_t LinkSession::ReadStatusText(std::string& text) {
+    return TransactText(command_letter::ReadStatusText, TextRequest, ReplyTextLength, 1, text);
 }
 
-std::int32_t ReadReadings(WSRX_Protocol& protocol, CSerial& port, std::string& text) {
-    return TransactText(protocol, port, command_letter::ReadReadings, TextRequest, ReplyTextLength,
-                        0, text);
+std::int32_t LinkSession::ReadReadings(std::string& text) {
+    return TransactText(command_letter::ReadReadings, TextRequest, ReplyTextLength, 0, text);
 }
 
-std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
-                         std::optional<std::uint8_t>& mask) {
+std::int32_t LinkSession::RunSelfTest(std::optional<std::uint8_t>& mask) {
     constexpr std::uint8_t data[] = {0xFF};
     std::array<std::uint8_t, 1> payload{};
     std::uint32_t received = 0;
@@ -133,11 +124,10 @@ std::int32_t RunSelfTest(WSRX_Protocol& protocol, CSerial& port,
     return result;
 }
 
-std::int32_t RewriteBlock(WSRX_Protocol& protocol, CSerial& port, std::uint32_t address,
-                          const BlockEdit& edit) {
+std::int32_t LinkSession::RewriteBlock(std::uint32_t address, const BlockEdit& edit) {
     // A block cut short is never patched and written back.
     std::array<std::uint8_t, BlockSize> block{};
-    std::int32_t result = ReadMemory(protocol, port, address, block);
+    std::int32_t result = ReadMemory(address, block);
     if (result != LINK_OK) {
         return result;
     }
@@ -147,13 +137,13 @@ std::int32_t RewriteBlock(WSRX_Protocol& protocol, CSerial& port, std::uint32_t 
             return result;
         }
     }
-    protocol.Pause(CommandPause);
-    protocol.SetReplyTimeouts(Protocols::DefaultTimeout, PrepareBlockWriteTimeout);
-    result = PrepareBlockWrite(protocol, port);
+    Pause();
+    SetReplyTimeout(PrepareBlockWriteTimeout);
+    result = PrepareBlockWrite();
     if (result != LINK_OK) {
         return result;
     }
-    protocol.Pause(CommandPause);
-    protocol.SetReplyTimeouts(Protocols::DefaultTimeout, WriteMemoryTimeout);
-    return WriteMemory(protocol, port, address, block);
+    Pause();
+    SetReplyTimeout(WriteMemoryTimeout);
+    return WriteMemory(address, block);
 }

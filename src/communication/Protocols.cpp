@@ -8,9 +8,7 @@
 
 #include <thread>
 
-Protocols::Protocols(const char* protocolName, std::uint16_t transmitBytes,
-                     std::uint16_t receiveBytes)
-    : name(protocolName != nullptr ? protocolName : "") {
+Protocols::Protocols(std::uint16_t transmitBytes, std::uint16_t receiveBytes) {
     if (transmitBytes > 0) {
         transmitBuffer = std::make_unique<std::uint8_t[]>(transmitBytes);
         transmitSize = transmitBytes;
@@ -22,11 +20,6 @@ Protocols::Protocols(const char* protocolName, std::uint16_t transmitBytes,
 }
 
 Protocols::~Protocols() = default;
-
-void Protocols::SetReplyTimeouts(std::int32_t command, std::int32_t reply) {
-    commandTimeout = command;
-    replyTimeout = reply;
-}
 
 void Protocols::TracePortOpened(const std::string& portName, std::int32_t openResult) {
     if (link_trace::Active()) {
@@ -48,47 +41,44 @@ void Protocols::SetSleeper(Sleeper replacement) {
 }
 
 ST_Base_Protocol::ST_Base_Protocol(std::uint16_t transmitBytes, std::uint16_t receiveBytes)
-    : Protocols("WSRX", transmitBytes, receiveBytes) {
+    : Protocols(transmitBytes, receiveBytes) {
     retryCount = DefaultRetryCount;
-    prefixByte = 0x00;
+}
+
+std::uint16_t ST_Base_Protocol::FrameCrc(std::span<const std::uint8_t> bytes) {
+    return Crc16(bytes);
+}
+
+AcknowledgePair ST_Base_Protocol::Acknowledge(std::span<const std::uint8_t> request) {
+    return {Checksum8(request, true), Checksum8(request, false)};
 }
 
 WSRX_Protocol::WSRX_Protocol(std::uint16_t transmitBytes, std::uint16_t receiveBytes)
-    : ST_Base_Protocol(transmitBytes, receiveBytes) {
-    prefixByte = 0x00;
-}
-
-std::uint8_t WSRX_Protocol::Checksum8(std::span<const std::uint8_t> bytes, bool complement) {
-    return ::Checksum8(bytes, complement);
-}
-
-std::uint16_t WSRX_Protocol::Crc16(std::span<const std::uint8_t> bytes) {
-    return ::Crc16(bytes);
-}
+    : ST_Base_Protocol(transmitBytes, receiveBytes) {}
 
 std::int32_t WSRX_Protocol::SendFrame(CSerial* port, std::uint8_t command, std::uint8_t parameter,
                                       std::span<const std::uint8_t> data) {
     sentLength = 0;
     if (port == nullptr) {
-        return LINK_ERR_NO_PORT;
+        return Raw(LINK_ERR_NO_PORT);
     }
     port->Purge();
     if (link_trace::Active()) {
         link_trace::Purged(tracePort);
     }
     if (!IsCommandLetter(command)) {
-        return LINK_ERR_COMMAND;
+        return Raw(LINK_ERR_COMMAND);
     }
     const std::size_t frameLength = data.size() + FrameOverhead;
     if (frameLength > transmitSize) {
-        return LINK_ERR_INTERNAL_B; // would overrun the transmit buffer
+        return Raw(LINK_ERR_INTERNAL_B); // would overrun the transmit buffer
     }
     std::uint8_t* frame = transmitBuffer.get();
     frame[0] = prefixByte;
     frame[1] = command;
     frame[2] = parameter;
     std::copy(data.begin(), data.end(), frame + 3);
-    const std::uint16_t crc = Crc16({frame, data.size() + 3});
+    const std::uint16_t crc = FrameCrc({frame, data.size() + 3});
     frame[data.size() + 3] = static_cast<std::uint8_t>(crc >> 8);
     frame[data.size() + 4] = static_cast<std::uint8_t>(crc & 0xFF);
     sentLength = static_cast<std::uint16_t>(frameLength);
@@ -107,15 +97,15 @@ std::int32_t WSRX_Protocol::ReceiveFrame(CSerial* port, AcknowledgePair acknowle
     std::uint32_t expected = replyLength;
     const bool variable = expected == 2;
     if (expected == 0) {
-        return LINK_ERR_NO_REPLY_LEN;
+        return Raw(LINK_ERR_NO_REPLY_LEN);
     }
     if (port == nullptr) {
         replyLength = 0;
-        return LINK_ERR_NO_PORT;
+        return Raw(LINK_ERR_NO_PORT);
     }
     if (expected > receiveSize) {
         replyLength = 0;
-        return LINK_ERR_INTERNAL_B;
+        return Raw(LINK_ERR_INTERNAL_B);
     }
     std::uint32_t total = 0;
     while (total < expected) {
@@ -137,7 +127,7 @@ std::int32_t WSRX_Protocol::ReceiveFrame(CSerial* port, AcknowledgePair acknowle
                 // The count would overrun the receive buffer: a corrupted reply.
                 receivedLength = static_cast<std::uint16_t>(total);
                 replyLength = 0;
-                return LINK_ERR_CRC;
+                return Raw(LINK_ERR_CRC);
             }
         }
     }
@@ -151,24 +141,24 @@ std::int32_t WSRX_Protocol::ValidateReply(std::uint32_t length, AcknowledgePair 
     replyLength = 0;
     const std::uint8_t* frame = receiveBuffer.get();
     if (frame[0] != acknowledge.complemented && frame[0] != acknowledge.plain) {
-        return LINK_ERR_ACK;
+        return Raw(LINK_ERR_ACK);
     }
     // A frame of two bytes or fewer carries no CRC and never matches.
     if (length <= 2) {
-        return LINK_ERR_CRC;
+        return Raw(LINK_ERR_CRC);
     }
     const std::uint16_t received =
         static_cast<std::uint16_t>((frame[length - 2] << 8) | frame[length - 1]);
-    if (Crc16({frame, length - 2}) != received) {
-        return LINK_ERR_CRC;
+    if (FrameCrc({frame, length - 2}) != received) {
+        return Raw(LINK_ERR_CRC);
     }
     const std::uint32_t payload = length - 3;
     if (payload > reply.size()) {
-        return LINK_ERR_INTERNAL_B; // the caller's buffer cannot hold this payload
+        return Raw(LINK_ERR_INTERNAL_B); // the caller's buffer cannot hold this payload
     }
     std::copy(frame + 1, frame + 1 + payload, reply.begin());
     replyLength = payload;
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
 std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::uint8_t parameter,
@@ -177,7 +167,7 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
     replyLength = 0;
     const std::optional<ReplyLength> expected = ExpectedReplyLength(command, data);
     if (!expected) {
-        return LINK_ERR_COMMAND;
+        return Raw(LINK_ERR_COMMAND);
     }
     // Refusals that would otherwise overrun a buffer or report success for a
     // transaction that never happened.
@@ -185,14 +175,14 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
         data.size() > std::size_t{transmitSize} - FrameOverhead ||
         (expected->kind == ReplyLength::Kind::Fixed &&
          (expected->frameLength > receiveSize || expected->frameLength - 3u > reply.size()))) {
-        return LINK_ERR_INTERNAL_B;
+        return Raw(LINK_ERR_INTERNAL_B);
     }
-    std::int32_t result = LINK_OK;
+    std::int32_t result = Raw(LINK_OK);
     for (int attempt = 0; attempt < retryCount; ++attempt) {
         result = SendFrame(port, command, parameter, data);
         if (result == LINK_OK) {
             const std::span<const std::uint8_t> request = SentFrame();
-            const AcknowledgePair acknowledge{Checksum8(request, true), Checksum8(request, false)};
+            const AcknowledgePair acknowledge = Acknowledge(request);
             port->SetTimeouts(static_cast<std::uint32_t>(replyTimeout));
             replyLength = expected->frameLength;
             result = ReceiveFrame(port, acknowledge, reply, replyLength);
@@ -200,7 +190,7 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
                 TraceReply(expected->frameLength, attempt + 1, result);
             }
             if (result == LINK_OK) {
-                return LINK_OK;
+                return Raw(LINK_OK);
             }
         }
         Pause(RetryPause);

@@ -16,7 +16,7 @@ struct AcknowledgePair {
     std::uint8_t plain = 0;
 };
 
-// Root of the protocol tree: buffers, time-outs and attempts of one link.
+// Root of the protocol tree: buffers, reply time-out and attempts of one link.
 class Protocols {
 public:
     using Sleeper = std::function<void(std::chrono::milliseconds)>;
@@ -25,7 +25,7 @@ public:
     // Pause after every failed attempt.
     static constexpr std::chrono::milliseconds RetryPause{200};
 
-    Protocols(const char* name, std::uint16_t transmitSize, std::uint16_t receiveSize);
+    Protocols(std::uint16_t transmitSize, std::uint16_t receiveSize);
     Protocols(const Protocols&) = delete;
     Protocols& operator=(const Protocols&) = delete;
     virtual ~Protocols();
@@ -42,20 +42,13 @@ public:
                                   std::span<const std::uint8_t> data, std::span<std::uint8_t> reply,
                                   std::uint32_t& replyLength) = 0;
 
-    // The command time-out is kept but not used by any step; the reply time-out is
-    // the read time-out constant applied before every reply.
-    void SetReplyTimeouts(std::int32_t commandTimeout, std::int32_t replyTimeout);
+    // The read time-out constant applied before every reply.
+    void SetReplyTimeout(std::int32_t timeout) { replyTimeout = timeout; }
     void SetRetryCount(std::uint8_t count) { retryCount = count; }
     // Names the port in the link trace's lines and traces its opening; nothing
     // when the trace is off.
     void TracePortOpened(const std::string& portName, std::int32_t openResult);
 
-    const std::string& Name() const { return name; }
-    std::int32_t CommandTimeout() const { return commandTimeout; }
-    std::int32_t ReplyTimeout() const { return replyTimeout; }
-    std::uint8_t RetryCount() const { return retryCount; }
-    std::uint16_t SentLength() const { return sentLength; }
-    std::uint16_t ReceivedLength() const { return receivedLength; }
     std::span<const std::uint8_t> SentFrame() const { return {transmitBuffer.get(), sentLength}; }
     std::span<const std::uint8_t> ReceivedFrame() const {
         return {receiveBuffer.get(), receivedLength};
@@ -67,12 +60,10 @@ public:
     void SetSleeper(Sleeper sleeper);
 
 protected:
-    std::string name;
     std::unique_ptr<std::uint8_t[]> transmitBuffer;
     std::unique_ptr<std::uint8_t[]> receiveBuffer;
     std::uint16_t transmitSize = 0;
     std::uint16_t receiveSize = 0;
-    std::int32_t commandTimeout = DefaultTimeout;
     std::int32_t replyTimeout = DefaultTimeout;
     std::uint8_t retryCount = 0;
     std::uint16_t sentLength = 0;
@@ -82,14 +73,16 @@ protected:
     std::string tracePort = "-";
 };
 
+// The frame checks of the logger family: five attempts unless told otherwise,
+// CRC-16/ARC over a frame, and the two acknowledge values a request allows.
 class ST_Base_Protocol : public Protocols {
 public:
     static constexpr std::uint8_t DefaultRetryCount = 5;
 
     ST_Base_Protocol(std::uint16_t transmitSize, std::uint16_t receiveSize);
 
-    virtual std::uint8_t Checksum8(std::span<const std::uint8_t> bytes, bool complement) = 0;
-    virtual std::uint16_t Crc16(std::span<const std::uint8_t> bytes) = 0;
+    static std::uint16_t FrameCrc(std::span<const std::uint8_t> bytes);
+    static AcknowledgePair Acknowledge(std::span<const std::uint8_t> request);
 };
 
 // The logger's protocol. Request: 00, command letter, parameter byte, data, CRC-16
@@ -111,8 +104,6 @@ public:
     std::int32_t Transact(CSerial* port, std::uint8_t command, std::uint8_t parameter,
                           std::span<const std::uint8_t> data, std::span<std::uint8_t> reply,
                           std::uint32_t& replyLength) override;
-    std::uint8_t Checksum8(std::span<const std::uint8_t> bytes, bool complement) override;
-    std::uint16_t Crc16(std::span<const std::uint8_t> bytes) override;
 
 private:
     // The trace line of one attempt's reply: the bytes received, or a time-out.

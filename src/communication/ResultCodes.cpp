@@ -8,7 +8,7 @@
 #endif
 
 const char* LinkErrorMessage(std::int32_t code) {
-    switch (code) {
+    switch (static_cast<ResultCode>(code)) {
     case LINK_ERR_COMMAND:
         return "Wellscribe Command Error";
     case LINK_ERR_DATA:
@@ -77,4 +77,12 @@ std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool 
     }
 #endif
     return text;
+}
+
+std::string OutcomeText(const LinkOutcome& outcome, const std::string& portEntry, bool numbered) {
+    if (outcome.systemError == 0) {
+        return LinkErrorText(Raw(outcome.code));
+    }
+    const std::string port = PortErrorText(portEntry, outcome.systemError, outcome.portOpened);
+    return numbered ? LinkErrorText(outcome.systemError) + "\n" + port : port;
 }

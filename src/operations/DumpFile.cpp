@@ -39,13 +39,13 @@ std::int32_t DumpFile::Open(const std::string& fileName) {
     }
     if (file == INVALID_HANDLE_VALUE) {
         systemError = static_cast<std::int32_t>(GetLastError());
-        return OP_ERR_FILE_OPEN;
+        return Raw(OP_ERR_FILE_OPEN);
     }
     handle = file;
     name = fileName;
     created = made;
     emptied = made;
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
 std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
@@ -54,7 +54,7 @@ std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
         // Nothing has been written yet, so the file position is still 0.
         if (!SetEndOfFile(static_cast<HANDLE>(handle))) {
             systemError = static_cast<std::int32_t>(GetLastError());
-            return OP_ERR_FILE_WRITE;
+            return Raw(OP_ERR_FILE_WRITE);
         }
     }
     while (!bytes.empty()) {
@@ -65,11 +65,11 @@ std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
             written == 0) {
             systemError =
                 static_cast<std::int32_t>(IsOpen() ? GetLastError() : DWORD{ERROR_INVALID_HANDLE});
-            return OP_ERR_FILE_WRITE;
+            return Raw(OP_ERR_FILE_WRITE);
         }
         bytes = bytes.subspan(written);
     }
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
 void DumpFile::Close() {
@@ -85,7 +85,7 @@ std::int32_t DumpFile::Remove() {
     if (remove && !DeleteFileW(WidePath(name).c_str())) {
         return static_cast<std::int32_t>(GetLastError());
     }
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
 #else
@@ -116,19 +116,19 @@ std::int32_t DumpFile::Open(const std::string& fileName) {
     }
     if (file < 0) {
         systemError = errno;
-        return OP_ERR_FILE_OPEN;
+        return Raw(OP_ERR_FILE_OPEN);
     }
     // The lock keeps a file that another dump is writing out of this one's hands.
     if (::flock(file, LOCK_EX | LOCK_NB) != 0) {
         systemError = errno == EWOULDBLOCK ? EBUSY : errno; // held by another dump
         ::close(file);
-        return OP_ERR_FILE_OPEN;
+        return Raw(OP_ERR_FILE_OPEN);
     }
     fd = file;
     name = fileName;
     created = made;
     emptied = made;
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
 std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
@@ -137,13 +137,13 @@ std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
         // Nothing has been written yet, so the file position is still 0.
         if (::ftruncate(fd, 0) != 0) {
             systemError = errno;
-            return OP_ERR_FILE_WRITE;
+            return Raw(OP_ERR_FILE_WRITE);
         }
     }
     while (!bytes.empty()) {
         if (!IsOpen()) {
             systemError = EBADF;
-            return OP_ERR_FILE_WRITE;
+            return Raw(OP_ERR_FILE_WRITE);
         }
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) {
@@ -151,11 +151,11 @@ std::int32_t DumpFile::Write(std::span<const std::uint8_t> bytes) {
         }
         if (written <= 0) {
             systemError = written < 0 ? errno : ENOSPC;
-            return OP_ERR_FILE_WRITE;
+            return Raw(OP_ERR_FILE_WRITE);
         }
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
 void DumpFile::Close() {

@@ -74,7 +74,7 @@ constexpr float ExtremesFirmware = 2.0f;
 
 std::int32_t ReadSerialNumber(LinkSession& link, std::uint32_t& serial) {
     std::array<std::uint8_t, 3> bytes{};
-    const std::int32_t result = ReadMemory(link.protocol, link.port, SerialNumberAddress, bytes);
+    const std::int32_t result = link.ReadMemory(SerialNumberAddress, bytes);
     serial = result == LINK_OK ? DecodeUInt24(bytes) : 0;
     return result;
 }
@@ -83,8 +83,7 @@ std::int32_t ReadSerialNumber(LinkSession& link, std::uint32_t& serial) {
 std::int32_t ReadModel(LinkSession& link, std::string& model) {
     std::array<std::uint8_t, 8> bytes{};
     std::uint32_t received = 0;
-    const std::int32_t result =
-        ReadMemory(link.protocol, link.port, ModelNumberAddress, bytes, 1, received);
+    const std::int32_t result = link.ReadMemory(ModelNumberAddress, bytes, 1, received);
     const auto end = std::find(bytes.begin(), bytes.begin() + received, std::uint8_t{0});
     model.assign(bytes.begin(), end);
     return result;
@@ -92,7 +91,7 @@ std::int32_t ReadModel(LinkSession& link, std::string& model) {
 
 std::int32_t ReadStatus(LinkSession& link, LoggerStatus& status) {
     std::string text;
-    const std::int32_t result = ReadStatusText(link.protocol, link.port, text);
+    const std::int32_t result = link.ReadStatusText(text);
     const std::vector<ReplyField> fields = SplitReplyText(text);
     status = LoggerStatus{};
     status.ready = result == LINK_OK && Ready(fields, text);
@@ -111,7 +110,7 @@ std::int32_t ReadStatus(LinkSession& link, LoggerStatus& status) {
 
 std::int32_t ReadLiveReadings(LinkSession& link, LiveReadings& readings) {
     std::string text;
-    const std::int32_t result = ReadReadings(link.protocol, link.port, text);
+    const std::int32_t result = link.ReadReadings(text);
     const std::vector<ReplyField> fields = SplitReplyText(text);
     readings = LiveReadings{};
     readings.ready = result == LINK_OK && Ready(fields, text);
@@ -124,7 +123,7 @@ std::int32_t ReadLiveReadings(LinkSession& link, LiveReadings& readings) {
 
 std::int32_t ReadExtremes(LinkSession& link, RecordedExtremes& extremes) {
     std::array<std::uint8_t, ExtremesLength> block{};
-    const std::int32_t result = ReadMemory(link.protocol, link.port, ExtremesAddress, block);
+    const std::int32_t result = link.ReadMemory(ExtremesAddress, block);
     const auto at = [&](std::size_t offset) { return std::span(block).subspan(offset).first<3>(); };
     extremes = RecordedExtremes{};
     if (result == LINK_OK) {
@@ -180,20 +179,13 @@ std::optional<float> FirmwareNumber(std::string_view text) {
 
 } // namespace reply_text
 
-std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
-                                   const Protocols::Sleeper& sleeper, const OperationHooks& hooks) {
-    LinkSession link(sleeper);
-    std::int32_t result = link.Open(portName);
-    if (result != LINK_OK) {
-        return result;
-    }
-    if (hooks.portOpened) {
-        hooks.portOpened();
-    }
+namespace {
+
+std::int32_t ReadInformation(LinkSession& link, InfoLabelSink& labels) {
     link.Configure(Protocols::DefaultTimeout, ReadInfoAttempts);
 
     std::uint32_t serial = 0;
-    result = ReadSerialNumber(link, serial);
+    std::int32_t result = ReadSerialNumber(link, serial);
     labels.SetLabelVisible(InfoLabel::SerialNo, result == LINK_OK);
     if (result != LINK_OK) {
         return result;
@@ -216,29 +208,29 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
         return result;
     }
     if (!status.ready) {
-        return LINK_ERR_TIMEOUT;
+        return Raw(LINK_ERR_TIMEOUT);
     }
     SetVisible(labels, StatusLabels, true);
     Write(labels, StatusTexts(status));
     if (!status.firmware) {
-        return LINK_ERR_DATA;
+        return Raw(LINK_ERR_DATA);
     }
 
     link.Pause();
     LiveReadings readings;
     if (ReadLiveReadings(link, readings) != LINK_OK) {
-        return LINK_ERR_TIMEOUT;
+        return Raw(LINK_ERR_TIMEOUT);
     }
     SetVisible(labels, ReadingLabels, true);
     if (!readings.ready) {
-        return LINK_ERR_TIMEOUT;
+        return Raw(LINK_ERR_TIMEOUT);
     }
     Write(labels, ReadingTexts(readings));
 
     // Recorded extremes, kept by firmware 2.0 and later only.
     if (*status.firmware < ExtremesFirmware) {
         SetVisible(labels, ExtremeLabels, false);
-        return LINK_OK;
+        return Raw(LINK_OK);
     }
     SetVisible(labels, ExtremeLabels, true);
     RecordedExtremes extremes;
@@ -247,38 +239,44 @@ std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& l
         return result;
     }
     Write(labels, ExtremesTexts(extremes, RegionalDecimalSeparator()));
-    return LINK_OK;
+    return Raw(LINK_OK);
 }
 
-std::int32_t RunSelfTestOperation(const std::string& portName, const Protocols::Sleeper& sleeper) {
+} // namespace
+
+LinkOutcome ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
+                                  const Protocols::Sleeper& sleeper) {
+    LinkSession link(sleeper);
+    const std::int32_t result = link.Open(portName);
+    return link.Outcome(result == LINK_OK ? ReadInformation(link, labels) : result);
+}
+
+SelfTestOutcome RunSelfTestOperation(const std::string& portName,
+                                     const Protocols::Sleeper& sleeper) {
     LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
-    if (result != LINK_OK) {
-        // The window presents any result from 0 to 255 as a mask, so a system error
-        // (5, a port another program took since the information was read) must not
-        // come back as one.
-        return LINK_ERR_TIMEOUT;
-    }
-    // Sent once: a second request would start the logger's tests over.
-    link.Configure(SelfTestReplyTimeout, SelfTestAttempts);
     std::optional<std::uint8_t> mask;
-    result = RunSelfTest(link.protocol, link.port, mask);
+    if (result == LINK_OK) {
+        // Sent once: a second request would start the logger's tests over.
+        link.Configure(SelfTestReplyTimeout, SelfTestAttempts);
+        result = link.RunSelfTest(mask);
+    }
     if (result > 0) {
-        // A system error on the open port (the cable pulled while the tests ran)
-        // would read as a mask of failed tests: it is a reply that never came.
-        return LINK_ERR_TIMEOUT;
+        // A port another program took since the information was read, or the cable
+        // pulled while the tests ran: the reply never came.
+        result = Raw(LINK_ERR_TIMEOUT);
     }
-    if (result != LINK_OK) {
-        return result;
+    if (result == LINK_OK && !mask) {
+        // Without its byte the reply says nothing about the tests; it must not
+        // read as "all passed".
+        result = Raw(LINK_ERR_CRC);
     }
-    // Without its byte the reply says nothing about the tests; it must not read
-    // as "all passed".
-    return mask ? std::int32_t{*mask} : std::int32_t{LINK_ERR_CRC};
+    return {link.Outcome(result), result == LINK_OK ? *mask : std::uint8_t{0}};
 }
 
-std::int32_t DumpMemory(const std::string& portName, const std::string& fileName,
-                        const Protocols::Sleeper& sleeper, const OperationHooks& hooks,
-                        DumpRecord* record) {
+LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
+                       const Protocols::Sleeper& sleeper, const OperationHooks& hooks,
+                       DumpRecord* record) {
     DumpRecord unused;
     DumpRecord& done = record != nullptr ? *record : unused;
     done = DumpRecord{};
@@ -286,7 +284,7 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
     DumpFile file;
     if (file.Open(fileName) != LINK_OK) {
         done.fileError = file.SystemError();
-        return OP_ERR_FILE_OPEN;
+        return {OP_ERR_FILE_OPEN};
     }
     // A file of its own that holds no whole block is of no use to anyone; an
     // earlier dump is kept until a block of the new one has arrived.
@@ -300,11 +298,7 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
         removeIfEmpty();
-        return result;
-    }
-    done.portOpened = true;
-    if (hooks.portOpened) {
-        hooks.portOpened();
+        return link.Outcome(result);
     }
     link.Configure(Protocols::DefaultTimeout, DumpAttempts);
 
@@ -313,20 +307,20 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
         for (std::uint32_t address = region.first; address < region.end; address += BlockSize) {
             if (hooks.stop != nullptr && hooks.stop->load()) {
                 done.stopped = true;
-                link.port.Close();
+                link.Close();
                 removeIfEmpty();
-                return LINK_OK;
+                return link.Outcome(Raw(LINK_OK));
             }
             // Only whole blocks go to disk, so file offsets stay logger addresses.
-            result = ReadMemory(link.protocol, link.port, address, block);
+            result = link.ReadMemory(address, block);
             if (result != LINK_OK) {
                 removeIfEmpty();
-                return result;
+                return link.Outcome(result);
             }
             if (file.Write(block) != LINK_OK) {
                 done.fileError = file.SystemError();
                 removeIfEmpty();
-                return OP_ERR_FILE_WRITE;
+                return link.Outcome(Raw(OP_ERR_FILE_WRITE));
             }
             ++done.blocks;
             if (hooks.blockWritten) {
@@ -335,7 +329,7 @@ std::int32_t DumpMemory(const std::string& portName, const std::string& fileName
             link.Pause();
         }
     }
-    link.port.Close();
+    link.Close();
     file.Close();
-    return LINK_OK;
+    return link.Outcome(Raw(LINK_OK));
 }

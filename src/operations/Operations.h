@@ -1,6 +1,7 @@
 #pragma once
 
 #include "communication/Protocols.h"
+#include "communication/ResultCodes.h"
 
 #include <atomic>
 #include <cstdint>
@@ -17,8 +18,6 @@ constexpr std::uint32_t DumpBlockCount = 1056;
 // What an operation tells its caller while it runs. Each hook is called on the
 // operation's own thread and may be empty.
 struct OperationHooks {
-    // The port is open: a system error from here on comes from the open link.
-    std::function<void()> portOpened;
     // The dump: a block has been written; the count of whole blocks in the file.
     std::function<void(std::uint32_t blocks)> blockWritten;
     // The dump: raised from any thread, it ends the dump after the block in
@@ -30,7 +29,6 @@ struct OperationHooks {
 struct DumpRecord {
     std::uint32_t blocks = 0;   // whole blocks in the file
     std::int32_t fileError = 0; // the system's code behind OP_ERR_FILE_OPEN / _WRITE
-    bool portOpened = false;    // a positive result came from the open link
     bool stopped = false;       // ended early by the stop request
     bool fileRemoved = false;   // the dump created the file and removed it, holding no block
     bool fileUnchanged = false; // the file existed and the dump left it as it was
@@ -41,25 +39,31 @@ struct DumpRecord {
 // The sleeper takes the 50 ms pauses between commands and the protocol's 200 ms
 // pauses after a failed attempt; an empty one sleeps in real time.
 //
-// Results: 0 (or the self-test mask), a negative link or operation code, or the
-// positive system error code of a port that could not be opened.
+// Each ends with its LinkOutcome: a link or operation code, or the system error of
+// the port, told apart by whether the port was open.
 
 // Serial number, model, status, readings and, for firmware 2.0 and later, the
 // recorded extremes, written into the labels as they arrive (the extremes with
 // the PC's decimal separator). A reply that arrives whole but carries fewer bytes
 // than the step decodes ends the operation with LINK_ERR_CRC; a firmware field
 // that is not a number, with LINK_ERR_DATA.
-std::int32_t ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
-                                   const Protocols::Sleeper& sleeper = {},
-                                   const OperationHooks& hooks = {});
-
-// Starts the logger's self-test and waits up to 195 s for it: the mask (0 to
-// 255, bit i set when test i + 1 failed), or a failure code; LINK_ERR_CRC when
-// the reply carries no mask byte. A system error, from opening the port or from
-// the port lost while the tests run, is LINK_ERR_TIMEOUT, so that no such error is
-// ever taken for a mask.
-std::int32_t RunSelfTestOperation(const std::string& portName,
+LinkOutcome ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
                                   const Protocols::Sleeper& sleeper = {});
+
+// The self-test's outcome and, beside it, the mask (bit i set when test i + 1
+// failed), which holds only when the outcome is a success.
+struct SelfTestOutcome {
+    LinkOutcome outcome;
+    std::uint8_t mask = 0;
+};
+
+// Starts the logger's self-test and waits up to 195 s for it; LINK_ERR_CRC when
+// the reply carries no mask byte. A system error, from opening the port or from
+// the port lost while the tests run, is told as the reply that never came
+// (LINK_ERR_TIMEOUT): the information read just before has told the user about
+// the port.
+SelfTestOutcome RunSelfTestOperation(const std::string& portName,
+                                     const Protocols::Sleeper& sleeper = {});
 
 // Memory image 0x000000 to 0x041FFF into fileName, 256-byte block by block, each
 // written as it arrives, so the file's offsets are the logger's addresses. The
@@ -69,9 +73,9 @@ std::int32_t RunSelfTestOperation(const std::string& portName,
 // A file the dump created itself is removed when the dump ends before its first
 // block; an existing file is left byte for byte as it was until the first block
 // arrives, which empties it.
-std::int32_t DumpMemory(const std::string& portName, const std::string& fileName,
-                        const Protocols::Sleeper& sleeper = {}, const OperationHooks& hooks = {},
-                        DumpRecord* record = nullptr);
+LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
+                       const Protocols::Sleeper& sleeper = {}, const OperationHooks& hooks = {},
+                       DumpRecord* record = nullptr);
 
 // The parts of the logger's reply texts the read-information operation uses.
 // Exposed for tests.

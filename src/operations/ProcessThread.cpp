@@ -15,7 +15,8 @@ public:
     void SetLabelVisible(InfoLabel, bool) override {}
 };
 
-constexpr std::int32_t UnknownModeResult = -1;
+// A mode the worker does not know: -1, which no code of the link takes.
+constexpr auto UnknownModeResult = static_cast<ResultCode>(-1);
 
 } // namespace
 
@@ -34,29 +35,31 @@ ProcessThread::~ProcessThread() {
     }
 }
 
-std::int32_t ProcessThread::Wait() {
+WorkerResult ProcessThread::Wait() {
     if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) {
         thread.join();
     }
-    return result.load();
+    return result;
 }
 
 void ProcessThread::Run() {
-    std::int32_t code = UnknownModeResult;
+    WorkerResult done{{UnknownModeResult}};
     try {
         switch (mode) {
         case OpReadInfo: {
             NoLabels none;
-            code = ReadDeviceInformation(portName, environment.labels ? *environment.labels : none,
-                                         environment.sleeper, environment.hooks);
+            done.outcome = ReadDeviceInformation(
+                portName, environment.labels ? *environment.labels : none, environment.sleeper);
             break;
         }
-        case OpSelfTest:
-            code = RunSelfTestOperation(portName, environment.sleeper);
+        case OpSelfTest: {
+            const SelfTestOutcome selfTest = RunSelfTestOperation(portName, environment.sleeper);
+            done = {selfTest.outcome, selfTest.mask};
             break;
+        }
         case OpMemoryDump:
-            code = DumpMemory(portName, fileName, environment.sleeper, environment.hooks,
-                              environment.dumpRecord);
+            done.outcome = DumpMemory(portName, fileName, environment.sleeper, environment.hooks,
+                                      environment.dumpRecord);
             break;
         default:
             break;
@@ -64,9 +67,9 @@ void ProcessThread::Run() {
     } catch (...) {
         // Only the window's label sink or memory exhaustion can throw; the port and
         // file are already closed by their owners.
-        code = LINK_ERR_INTERNAL_A;
+        done = {{LINK_ERR_INTERNAL_A}};
     }
-    result.store(code);
+    result = done;
     finished.store(true);
     if (environment.finished) {
         environment.finished();

@@ -25,8 +25,14 @@ struct OperationEnvironment {
     DumpRecord* dumpRecord = nullptr; // OpMemoryDump fills it before the worker ends
 };
 
+// How the worker's operation ended; the self-test's mask beside its outcome.
+struct WorkerResult {
+    LinkOutcome outcome;
+    std::uint8_t selfTestMask = 0; // OpSelfTest, when the outcome is a success
+};
+
 // One device operation on a thread of its own. It starts running when
-// constructed; Wait() returns its result code; the destructor waits until the
+// constructed; Wait() returns how it ended; the destructor waits until the
 // operation is over (a memory dump ends early through its stop hook).
 class ProcessThread {
 public:
@@ -37,8 +43,8 @@ public:
     ProcessThread(const ProcessThread&) = delete;
     ProcessThread& operator=(const ProcessThread&) = delete;
 
-    // Blocks until the operation has ended; its result code (0 until then).
-    std::int32_t Wait();
+    // Blocks until the operation has ended; how it ended.
+    WorkerResult Wait();
     bool Finished() const { return finished.load(); }
 
 private:
@@ -48,7 +54,7 @@ private:
     const std::string fileName;
     const std::int32_t mode;
     const OperationEnvironment environment;
-    std::atomic<std::int32_t> result{0};
+    WorkerResult result; // written by the thread before it ends, read after the join
     std::atomic<bool> finished{false};
     std::thread thread; // last: starts only once every field above is set
 };

@@ -156,7 +156,7 @@ void TfrmTimeCal::Present(const CalibrationOutcome& outcome) {
     case CalibrationOutcome::Kind::None:
         break;
     case CalibrationOutcome::Kind::LinkError:
-        mainWindow.ShowLinkError(this, outcome.linkCode, outcome.portOpened);
+        mainWindow.ShowLinkError(this, outcome.link, true);
         break;
     case CalibrationOutcome::Kind::Message:
         presenter.ShowMessage(this, QString::fromStdString(outcome.text),

@@ -160,20 +160,17 @@ void TfrmWSRXUtil::ShowDumpProgress(std::uint32_t blocks) {
     ui->ProgressBar->setFormat(QString::fromStdString(DumpProgressText(blocks)));
 }
 
-void TfrmWSRXUtil::ShowLinkError(QWidget* owner, std::int32_t code, bool portOpened) {
-    std::string text = LinkErrorText(code);
-    if (code > 0) {
-        text += "\n" + PortErrorText(PortName().toLocal8Bit().toStdString(), code, portOpened);
-    }
-    presenter.ShowError(owner, QString::fromLocal8Bit(text));
+void TfrmWSRXUtil::ShowLinkError(QWidget* owner, const LinkOutcome& outcome, bool numbered) {
+    const std::string port = PortName().toLocal8Bit().toStdString();
+    presenter.ShowError(owner, QString::fromLocal8Bit(OutcomeText(outcome, port, numbered)));
 }
 
 void TfrmWSRXUtil::RememberPort() {
     QSettings(SettingsOrganization, SettingsApplication).setValue(LastPortKey, PortName());
 }
 
-TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName,
-                                                   OperationHooks hooks, DumpRecord* dumpRecord) {
+WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName,
+                                     OperationHooks hooks, DumpRecord* dumpRecord) {
     // The wait: a local loop that leaves user input queued (it runs after the
     // operation) but carries out the worker's label changes and the ticker's steps,
     // which arrive through the mailbox. The worker's last act posts the loop's end
@@ -183,9 +180,7 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
     environment.labels = mode == OpReadInfo ? static_cast<InfoLabelSink*>(this) : nullptr;
     environment.sleeper = operationSleeper;
     environment.finished = [this, &wait] { mailbox.Post([&wait] { wait.quit(); }); };
-    std::atomic<bool> portOpened{false};
     environment.hooks = std::move(hooks);
-    environment.hooks.portOpened = [&portOpened] { portOpened = true; };
     environment.dumpRecord = dumpRecord;
     const std::string port = PortName().toLocal8Bit().toStdString();
     // Escape during a dump asks whether to stop it; all other input waits.
@@ -206,7 +201,7 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
     operationRunning = true;
     ProcessThread worker(port, fileName, mode, environment);
     wait.exec();
-    const std::int32_t code = worker.Wait();
+    const WorkerResult result = worker.Wait();
     operationRunning = false;
     // A trace that stopped during the operation is told once, before its outcome.
     if (const std::string stopped = link_trace::TakeStoppedMessage();
@@ -215,7 +210,7 @@ TfrmWSRXUtil::WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std:
         presenter.ShowError(this, FileNameText(stopped));
         QApplication::restoreOverrideCursor();
     }
-    return {code, portOpened.load()};
+    return result;
 }
 
 void TfrmWSRXUtil::OnBtnFirmwareClick() {
@@ -223,19 +218,12 @@ void TfrmWSRXUtil::OnBtnFirmwareClick() {
     const WorkerResult result = RunWorker(OpReadInfo);
     // Run Self-Test and Read Memory Dump start with this read: a self-test runs only
     // on a port kept here.
-    if (result.code == LINK_OK) {
+    if (result.outcome.Ok()) {
         RememberPort();
+    } else if (!closeAfterCommand) { // a user who is leaving has no box in the way
+        ShowLinkError(this, result.outcome);
     }
-    if (closeAfterCommand) {
-        // The user is leaving: no box stands in the way.
-    } else if (result.code < 0) {
-        ShowLinkError(this, result.code);
-    } else if (result.code > 0) {
-        presenter.ShowError(
-            this, QString::fromLocal8Bit(PortErrorText(PortName().toLocal8Bit().toStdString(),
-                                                       result.code, result.portOpened)));
-    }
-    infoResult = result.code;
+    infoResult = result.outcome.Number();
     // The presented self-test belongs to one logger: a read of another one, or a
     // read that never got to the serial number, takes it away.
     if (selfTestPresented && (!serialRead || ui->LblSerialNo->text() != selfTestSerial)) {
@@ -251,19 +239,19 @@ void TfrmWSRXUtil::OnBtnTestClick() {
     Hourglass hourglass;
     SetProgressMaximum(SelfTestBarMaximum);
     TimerThread ticker(SelfTestTickMs, *this);
-    const std::int32_t result = RunWorker(OpSelfTest).code;
+    const WorkerResult result = RunWorker(OpSelfTest);
     ticker.Terminate();
     // The cursor is back before any box, so the user never answers one under an hourglass.
     hourglass.Restore();
-    if (result < 0) {
+    if (!result.outcome.Ok()) {
         if (!closeAfterCommand) {
-            ShowLinkError(this, result);
+            ShowLinkError(this, result.outcome);
         }
         return;
     }
-    selfTestResult = result;
+    selfTestResult = result.selfTestMask;
     selfTestSerial = ui->LblSerialNo->text();
-    PresentSelfTestResult(result);
+    PresentSelfTestResult(result.selfTestMask);
 }
 
 void TfrmWSRXUtil::OnBtnMemoryClick() {
@@ -300,9 +288,9 @@ void TfrmWSRXUtil::FileSaveExecute() {
     hooks.stop = &dumpStop;
     DumpRecord record;
     dumpRunning = true;
-    const std::int32_t result = RunWorker(OpMemoryDump, fileName, hooks, &record).code;
+    const LinkOutcome result = RunWorker(OpMemoryDump, fileName, hooks, &record).outcome;
     dumpRunning = false;
-    if (result == LINK_OK) {
+    if (result.Ok()) {
         RememberPort();
     }
     hourglass.Restore();

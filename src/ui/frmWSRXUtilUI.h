@@ -3,6 +3,7 @@
 #include "communication/Protocols.h"
 #include "operations/InfoLabels.h"
 #include "operations/Operations.h"
+#include "operations/ProcessThread.h"
 #include "operations/ProgressTarget.h"
 #include "ui/UiMailbox.h"
 
@@ -36,10 +37,10 @@ public:
     explicit TfrmWSRXUtil(Presenter& presenter, QWidget* parent = nullptr);
     ~TfrmWSRXUtil() override;
 
-    // A link result code as a message box: the code, a blank and its message. A
-    // positive system code adds the port and the system's reason under it, with
-    // portOpened telling a failed open from a link lost once open.
-    void ShowLinkError(QWidget* owner, std::int32_t code, bool portOpened = false);
+    // A failed outcome as an error box owned by owner (OutcomeText on the selected
+    // port); numbered: the code and its message above a system error too, as the
+    // calibration dialog shows it.
+    void ShowLinkError(QWidget* owner, const LinkOutcome& outcome, bool numbered = false);
 
     std::int32_t SelfTestResult() const { return selfTestResult; }
     std::int32_t InfoResult() const { return infoResult; }
@@ -70,10 +71,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct WorkerResult {
-        std::int32_t code = 0;
-        bool portOpened = false; // a positive code came from the open link
-    };
     // Runs one operation on a worker and waits for it.
     WorkerResult RunWorker(std::int32_t mode, const std::string& fileName = {},
                            OperationHooks hooks = {}, DumpRecord* dumpRecord = nullptr);

@@ -229,7 +229,7 @@ TEST_F(Started, FailedCommandsCloseAccessAndLogNothing) {
         logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, letter));
         const auto outcome = Start();
         EXPECT_EQ(outcome.kind, Kind::LinkError) << letter;
-        EXPECT_EQ(outcome.linkCode, LINK_ERR_ACK) << letter;
+        EXPECT_EQ(outcome.link.Number(), LINK_ERR_ACK) << letter;
         EXPECT_EQ(outcome.logChange, LogChange::None);
         ExpectAccessClosed();
         EXPECT_EQ(log.Count(), 0u);
@@ -248,7 +248,7 @@ TEST_F(Started, BlockCutShortIsNeverWrittenBack) {
     };
     const auto outcome = Start();
     EXPECT_EQ(outcome.kind, Kind::LinkError);
-    EXPECT_LT(outcome.linkCode, 0);
+    EXPECT_LT(outcome.link.Number(), 0);
     EXPECT_EQ(Letters(), "yccy");
     ExpectAccessClosed();
     EXPECT_EQ(log.Count(), 0u);
@@ -262,7 +262,7 @@ TEST_F(Started, FailedFinalCloseAddsNoRecordAndIsSentAgain) {
     };
     const auto outcome = Start();
     EXPECT_EQ(outcome.kind, Kind::LinkError);
-    EXPECT_EQ(outcome.linkCode, LINK_ERR_ACK);
+    EXPECT_EQ(outcome.link.Number(), LINK_ERR_ACK);
     EXPECT_EQ(Letters(), "yccidfyy");
     EXPECT_FALSE(logger.WriteAccessOpen());
     EXPECT_EQ(log.Count(), 0u);
@@ -293,7 +293,7 @@ TEST_F(Started, PortThatCannotBeOpened) {
     const auto outcome =
         StartCalibration("NoPort" + std::to_string(getpid()) + ":", log, clock, Sleeper());
     EXPECT_EQ(outcome.kind, Kind::LinkError);
-    EXPECT_GT(outcome.linkCode, 0);
+    EXPECT_GT(outcome.link.Number(), 0);
 }
 
 class Stopped : public Started {
@@ -439,21 +439,21 @@ TEST_F(Stopped, RefusalsCloseAccessAndChangeNothing) {
          0,
          Kind::LinkError,
          "",
-         LINK_ERR_TIMEOUT},
+         Raw(LINK_ERR_TIMEOUT)},
         {"no delimiter",
          {StartedRecord},
          "RD  20.000 deg C",
          0,
          Kind::LinkError,
          "",
-         LINK_ERR_TIMEOUT},
+         Raw(LINK_ERR_TIMEOUT)},
         {"short field",
          {StartedRecord},
          "RD+deg C+1.0 m",
          0,
          Kind::LinkError,
          "",
-         LINK_ERR_TIMEOUT},
+         Raw(LINK_ERR_TIMEOUT)},
         {"drift too large", {StartedRecord}, good, 3600, Kind::Message, "", 0},
     };
     for (const Case& c : cases) {
@@ -473,7 +473,7 @@ TEST_F(Stopped, RefusalsCloseAccessAndChangeNothing) {
         if (c.kind == Kind::Message) {
             EXPECT_EQ(outcome.caption, "Error");
         }
-        EXPECT_EQ(outcome.linkCode, c.code);
+        EXPECT_EQ(outcome.link.Number(), c.code);
         EXPECT_EQ(outcome.logChange, LogChange::None);
         ExpectAccessClosed();
         EXPECT_TRUE(DataOf('d').empty());
@@ -492,7 +492,7 @@ TEST_F(Stopped, FailedCommandsCloseAccessAndLogNothing) {
         logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, letter));
         const auto outcome = StopAfter(1.0, 10.0);
         EXPECT_EQ(outcome.kind, Kind::LinkError);
-        EXPECT_EQ(outcome.linkCode, LINK_ERR_ACK);
+        EXPECT_EQ(outcome.link.Number(), LINK_ERR_ACK);
         ExpectAccessClosed();
         EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
         EXPECT_FALSE(fs::exists(log.Path()));
@@ -546,13 +546,13 @@ TEST_F(Calibration, VerificationFailures) {
     logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'e'));
     const auto failed = Verify();
     EXPECT_EQ(failed.kind, Kind::LinkError);
-    EXPECT_EQ(failed.linkCode, LINK_ERR_ACK);
+    EXPECT_EQ(failed.link.Number(), LINK_ERR_ACK);
     EXPECT_EQ(Letters(), "e");
 
     const auto missing =
         VerifyTime("NoPort" + std::to_string(getpid()) + ":", clock, formats, Sleeper());
     EXPECT_EQ(missing.kind, Kind::LinkError);
-    EXPECT_GT(missing.linkCode, 0);
+    EXPECT_GT(missing.link.Number(), 0);
 }
 
 } // namespace

@@ -49,11 +49,11 @@ protected:
 };
 
 TEST_F(ProtocolFraming, DefaultsOfANewProtocol) {
-    EXPECT_EQ(protocol.Name(), "WSRX");
-    EXPECT_EQ(protocol.RetryCount(), 5);
-    EXPECT_EQ(protocol.ReplyTimeout(), 300);
-    EXPECT_EQ(protocol.CommandTimeout(), 300);
-    EXPECT_EQ(protocol.SentLength(), 0);
+    EXPECT_TRUE(protocol.SentFrame().empty());
+    // Five attempts, each with the 300 ms reply time-out.
+    EXPECT_EQ(ReadSerial(), LINK_ERR_TIMEOUT);
+    EXPECT_EQ(port.writes.size(), 5u);
+    EXPECT_EQ(port.timeouts, std::vector<std::uint32_t>(5, 300));
 }
 
 TEST_F(ProtocolFraming, RequestBytesAndEitherAcknowledgeAccepted) {
@@ -105,7 +105,7 @@ TEST_F(ProtocolFraming, ReplyWithoutPayload) {
     port.Reply(Reply(Checksum8(request, true), {}));
     EXPECT_EQ(protocol.Transact(&port, 'i', 0xFF, data, payload, length), LINK_OK);
     EXPECT_EQ(length, 0u);
-    EXPECT_EQ(protocol.ReceivedLength(), 3);
+    EXPECT_EQ(protocol.ReceivedFrame().size(), 3u);
 }
 
 TEST_F(ProtocolFraming, SplitReplyIsReadWhole) {
@@ -122,7 +122,7 @@ TEST_F(ProtocolFraming, CutReplyIsValidatedAsReceived) {
     const Bytes reply = Reply(Complemented, {7, 8, 9});
     port.Reply(Bytes(reply.begin(), reply.begin() + 4)); // then silence
     EXPECT_EQ(ReadSerial(), LINK_ERR_CRC);
-    EXPECT_EQ(protocol.ReceivedLength(), 4);
+    EXPECT_EQ(protocol.ReceivedFrame().size(), 4u);
 
     // Two bytes or fewer never pass, even when they happen to look like a CRC.
     port.Reply({Complemented});
@@ -196,7 +196,7 @@ TEST_F(ProtocolFraming, NoPortOnEveryAttempt) {
     std::uint32_t length = 0;
     EXPECT_EQ(protocol.Transact(nullptr, 'c', 0xFF, SerialData, payload, length), LINK_ERR_NO_PORT);
     EXPECT_EQ(pauses.size(), 5u);
-    EXPECT_EQ(protocol.SentLength(), 0);
+    EXPECT_TRUE(protocol.SentFrame().empty());
 }
 
 TEST_F(ProtocolFraming, CommandsWithoutReplyLengthEndWith280) {

@@ -1,18 +1,63 @@
 #include "communication/ResultCodes.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
-TEST(ResultCodes, MessageOfEveryCode) {
-    EXPECT_EQ(LinkErrorText(LINK_ERR_TIMEOUT), "-200 Communication Time Out! Check COM Port");
-    EXPECT_EQ(LinkErrorText(LINK_ERR_CRC), "-210 Communication Error! Check Cable Connection");
-    EXPECT_EQ(LinkErrorText(LINK_ERR_ACK), "-230 Communication Error! Check Cable Connection");
-    EXPECT_EQ(LinkErrorText(LINK_ERR_COMMAND), "-100 Wellscribe Command Error");
-    // A missing port reads as corrupted data, not as a communication failure.
-    EXPECT_EQ(LinkErrorText(LINK_ERR_NO_PORT),
-              "-220 Data Corrupted! Use utility to do a memory dump.");
-    EXPECT_EQ(LinkErrorText(LINK_ERR_DATA),
-              "-120 Data Corrupted! Use utility to do a memory dump.");
-    for (int code : {-10, -110, -280, -400, -410, 0, 2, 5, 1247, -1, -99999}) {
-        EXPECT_EQ(LinkErrorText(code), std::to_string(code) + " Internal Error") << code;
+// Every text a user is shown for an outcome comes from OutcomeText: the code and
+// its message, or for a system error the port's text, numbered in the
+// calibration dialog's boxes.
+TEST(ResultCodes, TextOfEveryOutcome) {
+    const std::string busy = SystemErrorText(EBUSY);
+    const std::string io = SystemErrorText(EIO);
+    struct Case {
+        LinkOutcome outcome;
+        bool numbered;
+        std::string text;
+    };
+    const Case cases[] = {
+        {{LINK_ERR_TIMEOUT}, false, "-200 Communication Time Out! Check COM Port"},
+        {{LINK_ERR_TIMEOUT, 0, true}, true, "-200 Communication Time Out! Check COM Port"},
+        {{LINK_ERR_CRC}, false, "-210 Communication Error! Check Cable Connection"},
+        {{LINK_ERR_ACK}, false, "-230 Communication Error! Check Cable Connection"},
+        {{LINK_ERR_COMMAND}, false, "-100 Wellscribe Command Error"},
+        // A missing port reads as corrupted data, not as a communication failure.
+        {{LINK_ERR_NO_PORT}, false, "-220 Data Corrupted! Use utility to do a memory dump."},
+        {{LINK_ERR_DATA}, false, "-120 Data Corrupted! Use utility to do a memory dump."},
+        {{LINK_ERR_INTERNAL_A}, false, "-10 Internal Error"},
+        {{LINK_ERR_INTERNAL_B}, false, "-110 Internal Error"},
+        {{LINK_ERR_NO_REPLY_LEN}, false, "-280 Internal Error"},
+        {{OP_ERR_FILE_OPEN}, false, "-400 Internal Error"},
+        {{OP_ERR_FILE_WRITE}, false, "-410 Internal Error"},
+        {{static_cast<ResultCode>(-99999)}, false, "-99999 Internal Error"},
+        // The unusable readings of a calibration stop.
+        {{LINK_OK}, true, "0 Internal Error"},
+        {LinkOutcome::From(EIO, true), false, "The connection to ttyUSB0 was lost: " + io},
+        {LinkOutcome::From(EIO, true), true,
+         std::to_string(EIO) + " Internal Error\nThe connection to ttyUSB0 was lost: " + io},
+#ifdef __linux__
+        {LinkOutcome::From(EBUSY, false), false,
+         "Cannot open ttyUSB0: " + busy +
+             "\nAnother program is using this port. Close it and try again."},
+        {LinkOutcome::From(EBUSY, false), true,
+         std::to_string(EBUSY) + " Internal Error\nCannot open ttyUSB0: " + busy +
+             "\nAnother program is using this port. Close it and try again."},
+#else
+        {LinkOutcome::From(EBUSY, false), false, "Cannot open ttyUSB0: " + busy},
+#endif
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(OutcomeText(c.outcome, "ttyUSB0:", c.numbered), c.text) << c.text;
     }
+}
+
+// What a port, protocol or command returns splits into its outcome; the
+// self-test's mask travels beside it, so no mask is ever read as a code.
+TEST(ResultCodes, OutcomeOfAResult) {
+    EXPECT_EQ(LinkOutcome::From(0, true), (LinkOutcome{LINK_OK, 0, true}));
+    EXPECT_TRUE(LinkOutcome::From(0, false).Ok());
+    EXPECT_EQ(LinkOutcome::From(-210, true), (LinkOutcome{LINK_ERR_CRC, 0, true}));
+    EXPECT_EQ(LinkOutcome::From(5, false), (LinkOutcome{LINK_OK, 5, false}));
+    EXPECT_FALSE(LinkOutcome::From(5, false).Ok());
+    EXPECT_EQ(LinkOutcome::From(5, false).Number(), 5);
+    EXPECT_EQ(LinkOutcome::From(-200, false).Number(), -200);
 }

@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr milliseconds Slack{500};
+// ReadMemory of the serial number: N = 2, address 0x040024.
+constexpr std::uint8_t SerialRequest[] = {2, 0x04, 0x00, 0x24};
 
 milliseconds Between(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration_cast<milliseconds>(to - from);
@@ -27,7 +29,8 @@ milliseconds Between(Clock::time_point from, Clock::time_point to) {
 class Transaction : public LoggerFixture {
 protected:
     std::int32_t ReadSerial() {
-        return ReadMemory(protocol, port, SerialNumberAddress, serial, serial.size(), received);
+        return protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, SerialRequest,
+                                 serial, received);
     }
 
     std::array<std::uint8_t, 3> serial{};
@@ -52,7 +55,7 @@ TEST_F(Transaction, PlainAcknowledgeIsAcceptedToo) {
 
 TEST_F(Transaction, SilentLoggerUsesEveryAttemptWithItsPauses) {
     // L = 6 reply bytes, R = 100 ms: each attempt waits L + R, then pauses 200 ms.
-    protocol.SetReplyTimeouts(300, 100);
+    protocol.SetReplyTimeout(100);
     logger.InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
     const auto start = Clock::now();
     EXPECT_EQ(ReadSerial(), LINK_ERR_TIMEOUT);
@@ -71,7 +74,7 @@ TEST_F(Transaction, SilentLoggerUsesEveryAttemptWithItsPauses) {
 
 TEST_F(Transaction, OneAttemptMeansOneRequest) {
     protocol.SetRetryCount(1);
-    protocol.SetReplyTimeouts(300, 50);
+    protocol.SetReplyTimeout(50);
     logger.InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
     const auto start = Clock::now();
     EXPECT_EQ(ReadSerial(), LINK_ERR_TIMEOUT);
@@ -80,7 +83,7 @@ TEST_F(Transaction, OneAttemptMeansOneRequest) {
 }
 
 TEST_F(Transaction, RecoversOnALaterAttempt) {
-    protocol.SetReplyTimeouts(300, 50);
+    protocol.SetReplyTimeout(50);
     logger.InjectFault(FaultOf(sim::FaultKind::Silence, 2));
     EXPECT_EQ(ReadSerial(), LINK_OK);
     EXPECT_EQ(logger.Requests().size(), 3u);
@@ -88,7 +91,7 @@ TEST_F(Transaction, RecoversOnALaterAttempt) {
 
 TEST_F(Transaction, FaultsReportTheirOwnCodes) {
     protocol.SetRetryCount(1);
-    protocol.SetReplyTimeouts(300, 50);
+    protocol.SetReplyTimeout(50);
 
     logger.InjectFault(FaultOf(sim::FaultKind::WrongAcknowledge));
     EXPECT_EQ(ReadSerial(), LINK_ERR_ACK);
@@ -100,17 +103,14 @@ TEST_F(Transaction, FaultsReportTheirOwnCodes) {
     cut.bytes = 4;
     logger.InjectFault(cut);
     EXPECT_EQ(ReadSerial(), LINK_ERR_CRC);
-    EXPECT_EQ(protocol.ReceivedLength(), 4);
+    EXPECT_EQ(protocol.ReceivedFrame().size(), 4u);
 
     logger.InjectFault(FaultOf(sim::FaultKind::Garbage));
     EXPECT_LT(ReadSerial(), 0);
 
     // An empty payload is a valid frame to the link; the checked read refuses it.
     logger.InjectFault(FaultOf(sim::FaultKind::EmptyPayload));
-    const std::uint8_t serialRequest[] = {2, 0x04, 0x00, 0x24};
-    EXPECT_EQ(protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, serialRequest,
-                                serial, received),
-              LINK_OK);
+    EXPECT_EQ(ReadSerial(), LINK_OK);
     EXPECT_EQ(received, 0u);
 
     EXPECT_EQ(ReadSerial(), LINK_OK);
@@ -141,7 +141,7 @@ TEST_F(Transaction, InvalidLetterSendsNothing) {
 }
 
 TEST_F(Transaction, VanishingPortEndsTheTransactionWithASystemError) {
-    protocol.SetReplyTimeouts(300, 5000);
+    protocol.SetReplyTimeout(5000);
     logger.InjectFault(FaultOf(sim::FaultKind::Vanish));
     const auto start = Clock::now();
     EXPECT_GT(ReadSerial(), 0);
@@ -178,11 +178,16 @@ TEST(TransactionLine, ALateReplyIsPurgedBeforeTheNextTransaction) {
     ASSERT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 0);
     WSRX_Protocol protocol;
     protocol.SetRetryCount(1);
-    protocol.SetReplyTimeouts(300, 50);
+    protocol.SetReplyTimeout(50);
     protocol.SetSleeper([](milliseconds) {});
     std::array<std::uint8_t, 3> serial{};
+    std::uint32_t received = 0;
+    const auto readSerial = [&] {
+        return protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, SerialRequest,
+                                 serial, received);
+    };
 
-    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial), LINK_ERR_TIMEOUT);
+    EXPECT_EQ(readSerial(), LINK_ERR_TIMEOUT);
     const Bytes request = device.Receive(1000);
     ASSERT_EQ(request.size(), 9u);
     const Bytes late = ReplyTo(request, {0x0A, 0x0B, 0x0C});
@@ -199,7 +204,7 @@ TEST(TransactionLine, ALateReplyIsPurgedBeforeTheNextTransaction) {
         const Bytes again = device.Receive(2000);
         device.Send(ReplyTo(again, {0x01, 0x02, 0x03}));
     });
-    EXPECT_EQ(ReadMemory(protocol, port, SerialNumberAddress, serial), LINK_OK);
+    EXPECT_EQ(readSerial(), LINK_OK);
     logger.join();
     EXPECT_EQ(serial, (std::array<std::uint8_t, 3>{0x01, 0x02, 0x03}));
     close(probe);

@@ -81,8 +81,9 @@ TEST_F(CalibrationFaults, GarbageRepliesEndEverySequenceWithALinkErrorAndNoChang
     for (const auto& sequence : sequences) {
         const CalibrationOutcome outcome = sequence();
         EXPECT_EQ(outcome.kind, Kind::LinkError);
-        EXPECT_LT(outcome.linkCode, 0);
-        EXPECT_STRNE(LinkErrorMessage(outcome.linkCode), "Internal Error") << outcome.linkCode;
+        EXPECT_LT(outcome.link.Number(), 0);
+        EXPECT_STRNE(LinkErrorMessage(outcome.link.Number()), "Internal Error")
+            << outcome.link.Number();
         EXPECT_EQ(outcome.logChange, LogChange::None);
         EXPECT_FALSE(logger.WriteAccessOpen());
     }
@@ -521,7 +522,7 @@ TEST_P(LogFaults, NoRecordIsLostAndEveryRefusalSaysWhy) {
         return;
     }
     EXPECT_NE(outcome.kind, Kind::GeneralError) << outcome.text;
-    EXPECT_NE(outcome.kind, Kind::LinkError) << outcome.linkCode;
+    EXPECT_NE(outcome.kind, Kind::LinkError) << outcome.link.Number();
     EXPECT_EQ(modeAfter, fault.mode);
     // Saved in the program's own form (no byte-order mark, CR LF), and the list
     // shows the file as saved.

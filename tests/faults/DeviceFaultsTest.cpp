@@ -40,19 +40,18 @@ protected:
         file = folder / "logger.hex";
     }
 
-    std::int32_t Dump() {
+    LinkOutcome Dump() {
         const auto start = Clock::now();
-        const std::int32_t result =
-            DumpMemory(logger.PortName(), file.string(), RecordingSleeper());
+        const LinkOutcome result = DumpMemory(logger.PortName(), file.string(), RecordingSleeper());
         took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
         return result;
     }
 
     // The window's box for a failed dump: an error, never "Memory Dump Saved".
-    static void ExpectErrorBox(std::int32_t result) {
+    static void ExpectErrorBox(const LinkOutcome& result) {
         const DumpOutcome box = DumpOutcomeFor(result);
-        EXPECT_STREQ(box.caption, "Error") << result;
-        EXPECT_TRUE(box.warning) << result;
+        EXPECT_STREQ(box.caption, "Error") << result.Number();
+        EXPECT_TRUE(box.warning) << result.Number();
     }
 
     // The file is the logger's memory from address 0 for its whole length.
@@ -101,10 +100,10 @@ TEST_P(PortVanishes, KeepsTheBlocksReadAndEndsPromptly) {
     const std::string older(CompleteDump + 100, '\xAA'); // an older, longer dump
     WriteBytes(file, older);
 
-    const std::int32_t result = Dump();
-    EXPECT_NE(result, LINK_OK);
+    const LinkOutcome result = Dump();
+    EXPECT_FALSE(result.Ok());
     ExpectErrorBox(result);
-    EXPECT_LT(took, Prompt) << "result " << result;
+    EXPECT_LT(took, Prompt) << "result " << result.Number();
     if (pull.blocks == 0) {
         EXPECT_TRUE(ReadBytes(file) == older) << "the older dump is kept until a block arrives";
     } else {
@@ -129,7 +128,8 @@ TEST_F(DeviceFaults, VanishingDuringTheInformationReadLeavesNoMadeUpLabels) {
     };
     FakeLabels labels;
     const auto start = Clock::now();
-    const std::int32_t info = ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper());
+    const std::int32_t info =
+        ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number();
     EXPECT_LT(Clock::now() - start, Prompt);
     EXPECT_NE(info, LINK_OK);
     EXPECT_EQ(labels.Text(InfoLabel::SerialNo), "Serial Number: 1234567");
@@ -142,7 +142,8 @@ TEST_F(DeviceFaults, VanishingDuringTheInformationReadLeavesNoMadeUpLabels) {
 TEST_F(DeviceFaults, VanishingDuringTheSelfTestIsNoMask) {
     logger.InjectFault(FaultOn(sim::FaultKind::Vanish, 'z'));
     const auto start = Clock::now();
-    const std::int32_t result = RunSelfTestOperation(logger.PortName(), RecordingSleeper());
+    const std::int32_t result =
+        RunSelfTestOperation(logger.PortName(), RecordingSleeper()).outcome.Number();
     EXPECT_LT(Clock::now() - start, Prompt);
     EXPECT_LT(result, 0);
     EXPECT_STRNE(LinkErrorMessage(result), "Internal Error") << result;
@@ -164,9 +165,9 @@ TEST_P(DumpIntoFullDisk, StopsAtTheFirstFailedWriteWithOnlyMemoryOnDisk) {
         ASSERT_TRUE(limit->Active());
     }
 
-    const std::int32_t result = Dump();
+    const LinkOutcome result = Dump();
     limit.reset();
-    EXPECT_EQ(result, OP_ERR_FILE_WRITE);
+    EXPECT_EQ(result.code, OP_ERR_FILE_WRITE);
     EXPECT_TRUE(DumpOutcomeFor(result).text.starts_with("Unable to save memory dump\n"));
     // The tmpfs takes whole blocks; the limit cuts the 41st short.
     const std::size_t onDisk = fs::file_size(file);
@@ -196,13 +197,14 @@ TEST_F(DeviceFaults, DumpIntoAReadOnlyFolderTouchesNeitherFileNorLogger) {
         GTEST_SKIP() << why;
     }
 
-    EXPECT_EQ(Dump(), OP_ERR_FILE_OPEN);
+    EXPECT_EQ(Dump().code, OP_ERR_FILE_OPEN);
     EXPECT_EQ(ReadBytes(file), old) << "an existing dump is not cut when it cannot be written";
     file = folder / "new.hex";
-    EXPECT_EQ(Dump(), OP_ERR_FILE_OPEN);
+    EXPECT_EQ(Dump().code, OP_ERR_FILE_OPEN);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(logger.Requests().empty());
-    EXPECT_TRUE(DumpOutcomeFor(OP_ERR_FILE_OPEN).text.starts_with("Unable to save memory dump\n"));
+    EXPECT_TRUE(
+        DumpOutcomeFor({OP_ERR_FILE_OPEN}).text.starts_with("Unable to save memory dump\n"));
 }
 
 // Every reply is random bytes of the right length.
@@ -221,7 +223,8 @@ protected:
 
 TEST_F(GarbageReplies, InformationSelfTestAndDumpEachFail) {
     FakeLabels labels;
-    const std::int32_t info = ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper());
+    const std::int32_t info =
+        ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number();
     ExpectLinkMessage(info);
     EXPECT_EQ(labels.Visibility(InfoLabel::SerialNo), 0);
     for (InfoLabel label : {InfoLabel::SerialNo, InfoLabel::ModelNo, InfoLabel::Firmware,
@@ -229,12 +232,12 @@ TEST_F(GarbageReplies, InformationSelfTestAndDumpEachFail) {
         EXPECT_FALSE(labels.Written(label)) << "garbage shown as information";
     }
 
-    ExpectLinkMessage(RunSelfTestOperation(logger.PortName(), RecordingSleeper()));
+    ExpectLinkMessage(RunSelfTestOperation(logger.PortName(), RecordingSleeper()).outcome.Number());
 
     WriteBytes(file, std::string(3000, '\x11'));
     logger.ClearRequests();
-    const std::int32_t dump = Dump();
-    ExpectLinkMessage(dump);
+    const LinkOutcome dump = Dump();
+    ExpectLinkMessage(dump.Number());
     ExpectErrorBox(dump);
     EXPECT_EQ(ReadBytes(file), std::string(3000, '\x11')) << "no garbage kept as memory";
     EXPECT_EQ(logger.Requests().size(), 5u) << "five attempts at the first block, no more";

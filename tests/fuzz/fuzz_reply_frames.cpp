@@ -8,7 +8,7 @@
 
 #include "FuzzCheck.h"
 #include "communication/Checksums.h"
-#include "communication/Commands.h"
+#include "communication/LinkSession.h"
 #include "communication/Protocols.h"
 #include "communication/ReplyLength.h"
 #include "communication/ResultCodes.h"
@@ -79,7 +79,7 @@ public:
         FUZZ_CHECK(count > 0);
         FUZZ_CHECK(count <= WSRX_Protocol::BufferSize);
         if (pending.empty()) {
-            return LINK_ERR_TIMEOUT;
+            return Raw(LINK_ERR_TIMEOUT);
         }
         const std::uint8_t step = input.Byte();
         if (step == 0xFF) {
@@ -87,7 +87,7 @@ public:
             return DeviceGone;
         }
         if (step == 0xFE) {
-            return LINK_ERR_TIMEOUT; // a gap longer than the read's time-out
+            return Raw(LINK_ERR_TIMEOUT); // a gap longer than the read's time-out
         }
         // Piece size: 1..count, but whole when the input says so (step bit 7).
         std::size_t piece = (step & 0x80) != 0 ? count : 1 + step % count;
@@ -137,18 +137,9 @@ private:
 };
 
 bool IsLinkCode(std::int32_t code) {
-    switch (code) {
-    case LINK_ERR_COMMAND:
-    case LINK_ERR_INTERNAL_B:
-    case LINK_ERR_TIMEOUT:
-    case LINK_ERR_CRC:
-    case LINK_ERR_ACK:
-    case LINK_ERR_NO_REPLY_LEN:
-    case DeviceGone:
-        return true;
-    default:
-        return false;
-    }
+    return code == DeviceGone || code == LINK_ERR_COMMAND || code == LINK_ERR_INTERNAL_B ||
+           code == LINK_ERR_TIMEOUT || code == LINK_ERR_CRC || code == LINK_ERR_ACK ||
+           code == LINK_ERR_NO_REPLY_LEN;
 }
 
 // One request: the letter and its data, as the program or a stranger would send.
@@ -209,7 +200,7 @@ void CheckSentFrame(const WSRX_Protocol& protocol, const Request& request) {
     FUZZ_CHECK(sent[sent.size() - 2] == (crc >> 8) && sent[sent.size() - 1] == (crc & 0xFF));
 }
 
-void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol) {
+void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol, std::uint8_t attempts) {
     FuzzPort port(input);
     const Request request = ChooseRequest(input);
     // The caller's buffer, exactly as large as chosen, so a payload copied past
@@ -222,8 +213,8 @@ void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol) {
         &port, request.letter, ParameterByte, request.data, {reply.get(), capacity}, replyLength);
 
     FUZZ_CHECK(result == LINK_OK || IsLinkCode(result));
-    FUZZ_CHECK(port.writes <= protocol.RetryCount());
-    FUZZ_CHECK(protocol.ReceivedLength() <= WSRX_Protocol::BufferSize);
+    FUZZ_CHECK(port.writes <= attempts);
+    FUZZ_CHECK(protocol.ReceivedFrame().size() <= WSRX_Protocol::BufferSize);
     const std::optional<ReplyLength> expected = ExpectedReplyLength(request.letter, request.data);
     if (!expected) {
         FUZZ_CHECK(result == LINK_ERR_COMMAND && port.writes == 0);
@@ -255,17 +246,20 @@ void CheckTransaction(ByteStream& input, WSRX_Protocol& protocol) {
     }
 }
 
-// The command functions the operations use, over the same port.
-void CheckCommand(ByteStream& input, WSRX_Protocol& protocol) {
-    FuzzPort port(input);
-    std::int32_t result = LINK_OK;
+// The link's commands the operations use, over the same kind of port.
+void CheckCommand(ByteStream& input, std::uint8_t attempts) {
+    LinkSession::portFactory = [&input] { return std::make_unique<FuzzPort>(input); };
+    LinkSession link([](std::chrono::milliseconds) {});
+    LinkSession::portFactory = nullptr;
+    link.Configure(Protocols::DefaultTimeout, attempts);
+    std::int32_t result = Raw(LINK_OK);
     switch (input.Byte() % 5) {
     case 0: {
         const std::size_t size = 1 + input.Number16(BlockSize - 1);
         const std::size_t decoded = input.Number16(size);
         const auto destination = std::make_unique<std::uint8_t[]>(size);
         std::uint32_t received = 0;
-        result = ReadMemory(protocol, port, 0x041FC0, {destination.get(), size}, decoded, received);
+        result = link.ReadMemory(0x041FC0, {destination.get(), size}, decoded, received);
         FUZZ_CHECK(received <= size);
         // Success only with every byte the step decodes.
         FUZZ_CHECK(result != LINK_OK || received >= decoded);
@@ -273,7 +267,7 @@ void CheckCommand(ByteStream& input, WSRX_Protocol& protocol) {
     }
     case 1: {
         std::string text;
-        result = ReadClock(protocol, port, text);
+        result = link.ReadClock(text);
         FUZZ_CHECK(text.size() <= 19);
         FUZZ_CHECK(result == LINK_OK || text.empty());
         break;
@@ -281,15 +275,14 @@ void CheckCommand(ByteStream& input, WSRX_Protocol& protocol) {
     case 2:
     case 3: {
         std::string text;
-        result = (input.Byte() & 1) != 0 ? ReadStatusText(protocol, port, text)
-                                         : ReadReadings(protocol, port, text);
+        result = (input.Byte() & 1) != 0 ? link.ReadStatusText(text) : link.ReadReadings(text);
         FUZZ_CHECK(text.size() <= 48);
         FUZZ_CHECK(result == LINK_OK || text.empty());
         break;
     }
     default: {
         std::optional<std::uint8_t> mask;
-        result = RunSelfTest(protocol, port, mask);
+        result = link.RunSelfTest(mask);
         FUZZ_CHECK(result == LINK_OK || !mask.has_value());
         break;
     }
@@ -303,14 +296,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteStream input(data, size);
     WSRX_Protocol protocol(WSRX_Protocol::BufferSize, WSRX_Protocol::BufferSize);
     protocol.SetSleeper([](std::chrono::milliseconds) {}); // no 200 ms pauses here
-    protocol.SetRetryCount(static_cast<std::uint8_t>(1 + input.Byte() % 3));
+    const auto attempts = static_cast<std::uint8_t>(1 + input.Byte() % 3);
+    protocol.SetRetryCount(attempts);
     const int transactions = 1 + input.Byte() % 4;
     for (int i = 0; i < transactions && (i == 0 || !input.Done()); ++i) {
         // Bit 7 of the first byte: a command function instead of a bare transaction.
         if (input.Byte() >= 0x80) {
-            CheckCommand(input, protocol);
+            CheckCommand(input, attempts);
         } else {
-            CheckTransaction(input, protocol);
+            CheckTransaction(input, protocol, attempts);
         }
     }
     return 0;

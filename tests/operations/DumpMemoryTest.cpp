@@ -29,7 +29,9 @@ protected:
         file = (folder / "logger.hex").string();
     }
 
-    std::int32_t Run(const std::string& port) { return DumpMemory(port, file, RecordingSleeper()); }
+    std::int32_t Run(const std::string& port) {
+        return DumpMemory(port, file, RecordingSleeper()).Number();
+    }
     std::int32_t Run() { return Run(logger.PortName()); }
 
     static Bytes Contents(const std::string& name) {
@@ -84,7 +86,7 @@ struct BlockFailure {
     const char* name;
     sim::FaultKind kind;
     int count;
-    std::int32_t result;
+    ResultCode result;
     std::size_t requests;
 };
 
@@ -156,16 +158,17 @@ protected:
         hooks.stop = &stopAtOnce;
         stopAtOnce = when.stopAtOnce;
         return DumpMemory(when.portMissing ? MissingPort() : logger.PortName(), file,
-                          RecordingSleeper(), hooks, &record);
+                          RecordingSleeper(), hooks, &record)
+            .Number();
     }
     std::atomic<bool> stopAtOnce{false};
 };
 
 TEST_P(DumpReadsNothing, RemovesItsOwnFileAndKeepsAnEarlierDump) {
     const NothingRead& when = GetParam();
-    const std::int32_t expected = when.stopAtOnce    ? LINK_OK
+    const std::int32_t expected = when.stopAtOnce    ? Raw(LINK_OK)
                                   : when.portMissing ? ENOENT
-                                                     : LINK_ERR_TIMEOUT;
+                                                     : Raw(LINK_ERR_TIMEOUT);
     DumpRecord record;
     EXPECT_EQ(RunCase(record), expected);
     EXPECT_FALSE(fs::exists(file));
@@ -198,9 +201,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, DumpReadsNothing,
 TEST_F(Dump, FirstBlockFailingRemovesTheNewFile) {
     logger.InjectFault(FaultOn(sim::FaultKind::BadCrc, 'c', sim::EveryRequest));
     DumpRecord record;
-    EXPECT_EQ(DumpMemory(logger.PortName(), file, RecordingSleeper(), {}, &record), LINK_ERR_CRC);
+    const LinkOutcome outcome =
+        DumpMemory(logger.PortName(), file, RecordingSleeper(), {}, &record);
+    EXPECT_EQ(outcome, (LinkOutcome{LINK_ERR_CRC, 0, true}));
     EXPECT_FALSE(fs::exists(file));
-    EXPECT_TRUE(record.portOpened);
     EXPECT_EQ(record.blocks, 0u);
 }
 
@@ -220,7 +224,7 @@ TEST_F(Dump, ReportsEachBlockAndStopsOnRequest) {
         }
     };
     DumpRecord record;
-    EXPECT_EQ(DumpMemory(logger.PortName(), file, RecordingSleeper(), hooks, &record), LINK_OK);
+    EXPECT_TRUE(DumpMemory(logger.PortName(), file, RecordingSleeper(), hooks, &record).Ok());
     EXPECT_EQ(reported, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));
     EXPECT_TRUE(record.stopped);
     EXPECT_EQ(record.blocks, 7u);

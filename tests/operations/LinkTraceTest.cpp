@@ -52,7 +52,8 @@ protected:
 };
 
 TEST_F(LinkTrace, HoldsEveryRequestAndReplyOfReadWellscribeInfo) {
-    ASSERT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()), LINK_OK);
+    ASSERT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number(),
+              LINK_OK);
     const std::string trace = Trace();
     const std::string port = logger.PortName();
 
@@ -79,7 +80,7 @@ TEST_F(LinkTrace, HoldsEveryRequestAndReplyOfReadWellscribeInfo) {
 TEST_F(LinkTrace, ASilentLoggerGivesTimeOutLines) {
     sim::Fault silence = FaultOn(sim::FaultKind::Silence, 'c', sim::EveryRequest);
     logger.InjectFault(silence);
-    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()),
+    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number(),
               LINK_ERR_TIMEOUT);
     const std::string trace = Trace();
     // The serial number read: a 6-byte reply, 300 ms reply time-out, five attempts.
@@ -132,14 +133,16 @@ TEST_P(TraceThatCannotBeWritten, StopsTracingAndSaysSoOnce) {
         ASSERT_EQ(link_trace::Start(path, handler), 0);
     }
     // The operation runs to its end (a SIGPIPE would have ended this program).
-    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()), LINK_OK);
+    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number(),
+              LINK_OK);
     EXPECT_EQ(logger.Requests().size(), 5u);
     EXPECT_FALSE(link_trace::Active());
     const std::string message = "The link trace to " + path + " stopped: " + trace.reason;
     EXPECT_EQ(told, trace.pipe ? std::vector<std::string>{} : std::vector<std::string>{message});
     EXPECT_EQ(link_trace::TakeStoppedMessage(), message);
     EXPECT_EQ(link_trace::TakeStoppedMessage(), "") << "said once";
-    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()), LINK_OK);
+    EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number(),
+              LINK_OK);
     EXPECT_EQ(link_trace::TakeStoppedMessage(), "");
 }
 

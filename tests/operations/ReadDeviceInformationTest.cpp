@@ -47,7 +47,7 @@ protected:
     }
 
     std::int32_t Read() {
-        return ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper());
+        return ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number();
     }
 
     FakeLabels labels;
@@ -151,7 +151,7 @@ TEST_F(ReadInfo, FirmwareThatIsNoNumberEndsWithDataError) {
         FakeLabels fresh;
         logger.ClearRequests();
         logger.SetStatusText(status);
-        EXPECT_EQ(ReadDeviceInformation(logger.PortName(), fresh, RecordingSleeper()),
+        EXPECT_EQ(ReadDeviceInformation(logger.PortName(), fresh, RecordingSleeper()).Number(),
                   LINK_ERR_DATA);
         EXPECT_EQ(fresh.Text(L::ChargeLevel), "Charge Level:  95%");
         EXPECT_EQ(fresh.Visibility(L::Firmware), 1);
@@ -187,7 +187,7 @@ struct StepFailure {
     int commandPause; // inject at this pause between commands; 0: before the first
     sim::FaultKind kind;
     char letter;
-    std::int32_t result;
+    ResultCode result;
     const char* letters; // requests the logger sees
     std::vector<L> hidden;
     std::vector<L> written;    // labels written before the failure
@@ -285,7 +285,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, ReadInfoStepFailure,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReadInfo, PortThatCannotBeOpenedSendsNothing) {
-    const std::int32_t result = ReadDeviceInformation(MissingPort(), labels, RecordingSleeper());
+    const std::int32_t result =
+        ReadDeviceInformation(MissingPort(), labels, RecordingSleeper()).Number();
     EXPECT_GT(result, 0);
     EXPECT_EQ(labels.ChangeCount(), 0u);
     EXPECT_TRUE(logger.Requests().empty());

@@ -23,13 +23,14 @@ protected:
 
 TEST_F(ReplyTimeouts, InformationReadWaits300PerStep) {
     FakeLabels labels;
-    ASSERT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()), LINK_OK);
+    ASSERT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number(),
+              LINK_OK);
     EXPECT_EQ(links.Steps(), "c300 c300 k300 a300 c300");
 }
 
 TEST_F(ReplyTimeouts, SelfTestWaits195Seconds) {
     logger.SetSelfTest(0x41, std::chrono::milliseconds{0});
-    ASSERT_EQ(RunSelfTestOperation(logger.PortName(), RecordingSleeper()), 0x41);
+    ASSERT_EQ(RunSelfTestOperation(logger.PortName(), RecordingSleeper()).mask, 0x41);
     EXPECT_EQ(links.Steps(), "z195000");
 }
 
@@ -39,7 +40,7 @@ TEST_F(ReplyTimeouts, DumpWaits300PerBlock) {
     OperationHooks hooks;
     hooks.stop = &stop;
     hooks.blockWritten = [&stop](std::uint32_t blocks) { stop = blocks == 2; };
-    ASSERT_EQ(DumpMemory(logger.PortName(), file.string(), RecordingSleeper(), hooks), LINK_OK);
+    ASSERT_TRUE(DumpMemory(logger.PortName(), file.string(), RecordingSleeper(), hooks).Ok());
     fs::remove(file);
     EXPECT_EQ(links.Steps(), "c300 c300");
 }

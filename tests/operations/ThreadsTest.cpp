@@ -44,7 +44,7 @@ TEST_F(Worker, UnknownModesEndAtOnceWithoutTouchingAnything) {
         SCOPED_TRACE(mode);
         finishedCalls = 0;
         ProcessThread worker(logger.PortName(), file.string(), mode, Environment());
-        EXPECT_EQ(worker.Wait(), -1);
+        EXPECT_EQ(worker.Wait().outcome.Number(), -1);
         EXPECT_TRUE(worker.Finished());
         EXPECT_EQ(finishedCalls.load(), 1);
         EXPECT_NE(finishedOn, std::this_thread::get_id());
@@ -57,7 +57,7 @@ TEST_F(Worker, RunsTheOperationOfItsMode) {
     FakeLabels labels;
     {
         ProcessThread worker(logger.PortName(), OpReadInfo, Environment(&labels));
-        EXPECT_EQ(worker.Wait(), LINK_OK);
+        EXPECT_TRUE(worker.Wait().outcome.Ok());
     }
     EXPECT_EQ(labels.Text(InfoLabel::SerialNo), "Serial Number: 1234567");
     EXPECT_EQ(finishedCalls.load(), 1);
@@ -65,14 +65,17 @@ TEST_F(Worker, RunsTheOperationOfItsMode) {
     logger.ClearRequests();
     logger.SetSelfTest(0x41, 0ms);
     ProcessThread selfTest(logger.PortName(), OpSelfTest, Environment());
-    EXPECT_EQ(selfTest.Wait(), 0x41);
+    const WorkerResult tested = selfTest.Wait();
+    EXPECT_TRUE(tested.outcome.Ok());
+    EXPECT_EQ(tested.selfTestMask, 0x41);
     EXPECT_EQ(Letters(), "z");
 
-    // A port that cannot be opened: its system code, nothing sent (the self-test
-    // turns it into a time-out, so that it never reads as a mask).
+    // A port that cannot be opened: its system code, nothing sent.
     logger.ClearRequests();
     ProcessThread missing(MissingPort(), OpReadInfo, Environment());
-    EXPECT_GT(missing.Wait(), 0);
+    const LinkOutcome failed = missing.Wait().outcome;
+    EXPECT_GT(failed.systemError, 0);
+    EXPECT_FALSE(failed.portOpened);
     EXPECT_TRUE(logger.Requests().empty());
 }
 

@@ -41,7 +41,7 @@ public:
         *read = 0;
         readRequests.push_back(count);
         if (reads.empty()) {
-            return LINK_ERR_TIMEOUT;
+            return Raw(LINK_ERR_TIMEOUT);
         }
         ReadStep step = std::move(reads.front());
         reads.pop_front();
@@ -49,7 +49,7 @@ public:
             return step.result;
         }
         if (step.bytes.empty()) {
-            return LINK_ERR_TIMEOUT;
+            return Raw(LINK_ERR_TIMEOUT);
         }
         const std::uint32_t n = std::min<std::uint32_t>(count, step.bytes.size());
         std::copy_n(step.bytes.begin(), n, static_cast<std::uint8_t*>(buffer));

@@ -47,7 +47,9 @@ protected:
     void SetUp() override { ASSERT_EQ(port.Open(wine_link::PortEntry, 2048, 2048), 0); }
 
     std::int32_t ReadSerial() {
-        return ReadMemory(protocol, port, SerialNumberAddress, serial, serial.size(), received);
+        constexpr std::uint8_t serialRequest[] = {2, 0x04, 0x00, 0x24};
+        return protocol.Transact(&port, command_letter::ReadMemory, ParameterByte, serialRequest,
+                                 serial, received);
     }
 
     CSerial port;
@@ -112,10 +114,12 @@ TEST_F(SimulatedLoggerOnCOM5, WineLetsASecondObjectOpenThePort) {
 
 TEST_F(SimulatedLoggerOnCOM5, SilentLoggerTimesOut) {
     protocol.SetRetryCount(1);
-    protocol.SetReplyTimeouts(300, 100);
-    std::string clock;
+    protocol.SetReplyTimeout(100);
+    std::array<std::uint8_t, 19> clock{};
+    std::uint32_t length = 0;
     const auto start = Clock::now();
-    EXPECT_EQ(ReadClock(protocol, port, clock), LINK_ERR_TIMEOUT);
+    EXPECT_EQ(protocol.Transact(&port, command_letter::ReadClock, ParameterByte, {}, clock, length),
+              LINK_ERR_TIMEOUT);
     const milliseconds elapsed = Since(start);
     // One attempt: the reply's wait (its length + 100 ms), then the 200 ms pause.
     EXPECT_GE(elapsed, milliseconds(100 + 200));

@@ -45,34 +45,10 @@ constexpr std::array InfoLabelOrder = {
     InfoLabel::ElapsedTime,
 };
 
-struct StepResult {
-    std::int32_t code = 0;
-    bool portOpened = false;
-};
-
 // One operation on a worker of its own, waited for, as the window runs it.
-StepResult RunWorker(const std::string& port, const std::string& file, std::int32_t mode,
-                     OperationEnvironment environment) {
-    std::atomic<bool> opened{false};
-    environment.hooks.portOpened = [&opened] { opened = true; };
-    ProcessThread worker(port, file, mode, std::move(environment));
-    const std::int32_t code = worker.Wait();
-    return {code, opened.load()};
-}
-
-// The window's box after a failed read of the information.
-std::string InfoFailureText(const std::string& port, const StepResult& step) {
-    return step.code < 0 ? LinkErrorText(step.code)
-                         : PortErrorText(port, step.code, step.portOpened);
-}
-
-// The calibration dialog's box for a link failure (ShowLinkError).
-std::string LinkFailureText(const std::string& port, std::int32_t code, bool portOpened) {
-    std::string text = LinkErrorText(code);
-    if (code > 0) {
-        text += "\n" + PortErrorText(port, code, portOpened);
-    }
-    return text;
+WorkerResult RunWorker(const std::string& port, const std::string& file, std::int32_t mode,
+                       OperationEnvironment environment) {
+    return ProcessThread(port, file, mode, std::move(environment)).Wait();
 }
 
 void Fail(PortResult& result, std::int32_t code, std::string text) {
@@ -85,7 +61,7 @@ void Fail(PortResult& result, std::int32_t code, std::string text) {
 bool ReadInfo(PortResult& result, LabelRecord& record) {
     OperationEnvironment environment;
     environment.labels = &record;
-    const StepResult step = RunWorker(result.port, {}, OpReadInfo, std::move(environment));
+    const LinkOutcome step = RunWorker(result.port, {}, OpReadInfo, std::move(environment)).outcome;
     for (const InfoLabel label : InfoLabelOrder) {
         if (record.Hidden(label)) {
             continue;
@@ -101,8 +77,8 @@ bool ReadInfo(PortResult& result, LabelRecord& record) {
             result.shown.push_back(*text);
         }
     }
-    if (step.code != LINK_OK) {
-        Fail(result, step.code, InfoFailureText(result.port, step));
+    if (!step.Ok()) {
+        Fail(result, step.Number(), OutcomeText(step, result.port));
         return false;
     }
     result.text = "OK";
@@ -111,11 +87,12 @@ bool ReadInfo(PortResult& result, LabelRecord& record) {
 
 // Run Self-Test after a successful read: the mask presented row by row.
 bool RunSelfTest(PortResult& result) {
-    const std::int32_t code = RunWorker(result.port, {}, OpSelfTest, {}).code;
-    if (code < 0) {
-        Fail(result, code, LinkErrorText(code));
+    const WorkerResult selfTest = RunWorker(result.port, {}, OpSelfTest, {});
+    if (!selfTest.outcome.Ok()) {
+        Fail(result, selfTest.outcome.Number(), OutcomeText(selfTest.outcome, result.port));
         return false;
     }
+    const std::int32_t code = selfTest.selfTestMask;
     const SelfTestView view = PresentSelfTest(code);
     result.selfTestMask = code;
     for (int test = 1; test <= 8; ++test) {
@@ -138,7 +115,7 @@ PortResult FromOutcome(const std::string& port, const CalibrationOutcome& outcom
         result.text = "OK";
         break;
     case CalibrationOutcome::Kind::LinkError:
-        Fail(result, outcome.linkCode, LinkFailureText(port, outcome.linkCode, outcome.portOpened));
+        Fail(result, outcome.link.Number(), OutcomeText(outcome.link, port, true));
         break;
     case CalibrationOutcome::Kind::Message:
         result.text = outcome.text;
@@ -208,13 +185,13 @@ PortResult DumpJob(const std::string& port, const std::string& file,
     environment.hooks.stop = stop;
     DumpRecord dump;
     environment.dumpRecord = &dump;
-    const std::int32_t code = RunWorker(port, file, OpMemoryDump, std::move(environment)).code;
+    const LinkOutcome code = RunWorker(port, file, OpMemoryDump, std::move(environment)).outcome;
     const DumpOutcome outcome = DumpOutcomeFor(code, dump, port, file);
     result.file = file;
     result.bytes = std::uint64_t{dump.blocks} * BlockSize;
     result.text = outcome.text;
-    result.code = code;
-    result.ok = code == LINK_OK && !dump.stopped && !result.earlierFailure;
+    result.code = code.Number();
+    result.ok = code.Ok() && !dump.stopped && !result.earlierFailure;
     return result;
 }
 

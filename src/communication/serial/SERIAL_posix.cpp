@@ -390,7 +390,7 @@ std::int32_t CSerial::Read(void* buffer, std::uint32_t count, std::uint32_t* pdw
         }
         return Fail(got < 0 ? errno : EIO);
     }
-    return received == 0 ? static_cast<std::int32_t>(LINK_ERR_TIMEOUT) : 0;
+    return received == 0 ? Raw(LINK_ERR_TIMEOUT) : 0;
 }
 
 std::int32_t CSerial::Purge() {

@@ -269,7 +269,7 @@ std::int32_t CSerial::Read(void* buffer, std::uint32_t count, std::uint32_t* pdw
     // Nothing within the time-outs is a time-out, even when ReadFile itself failed;
     // lastError still tells the two apart.
     if (done == 0) {
-        return LINK_ERR_TIMEOUT;
+        return Raw(LINK_ERR_TIMEOUT);
     }
     return lastError;
 }

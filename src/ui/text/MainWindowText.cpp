@@ -106,39 +106,38 @@ std::string NativeSeparators(std::string path) {
     return path;
 }
 
-DumpOutcome DumpOutcomeFor(std::int32_t result, const DumpRecord& record, const std::string& port,
-                           const std::string& chosenFile) {
+DumpOutcome DumpOutcomeFor(const LinkOutcome& result, const DumpRecord& record,
+                           const std::string& port, const std::string& chosenFile) {
     const std::string file = NativeSeparators(chosenFile);
-    if (result == LINK_OK && !record.stopped) {
-        return {"Memory Dump Saved", "Success", false};
+    if (result.Ok()) {
+        return record.stopped
+                   ? DumpOutcome{"Memory dump stopped\nThe dump was stopped " +
+                                     AfterBlocks(record) + ". " + FileHolds(record, file),
+                                 "Information", false}
+                   : DumpOutcome{"Memory Dump Saved", "Success", false};
     }
-    if (result == LINK_OK) {
-        return {"Memory dump stopped\nThe dump was stopped " + AfterBlocks(record) + ". " +
-                    FileHolds(record, file),
-                "Information", false};
-    }
-    if (result == OP_ERR_FILE_OPEN || result == OP_ERR_FILE_WRITE) {
+    if (result.code == OP_ERR_FILE_OPEN || result.code == OP_ERR_FILE_WRITE) {
         std::string text = "Unable to save memory dump\nCannot write " + file + ": " +
                            SystemErrorText(record.fileError);
-        if (result == OP_ERR_FILE_WRITE) {
+        if (result.code == OP_ERR_FILE_WRITE) {
             text += "\nThe dump ended " + AfterBlocks(record) + ". " + FileHolds(record, file);
         }
         return {text, "Error", true};
     }
-    if (result > 0 && record.portOpened) {
+    if (result.systemError != 0 && result.portOpened) {
         return {"Unable to save memory dump\nThe connection to " + PortDisplayName(port) +
                     " was lost " + AfterBlocks(record) + ". " + FileHolds(record, file),
                 "Error", true};
     }
-    if (result > 0) {
-        return {"Unable to save memory dump\n" + PortErrorText(port, result, false) + "\n" +
+    if (result.systemError != 0) {
+        return {"Unable to save memory dump\n" + OutcomeText(result, port) + "\n" +
                     FileHolds(record, file),
                 "Error", true};
     }
     // The link's own message says what went wrong; "Cannot open COM port" needs none.
-    const std::string first = result == LINK_ERR_NO_PORT
+    const std::string first = result.code == LINK_ERR_NO_PORT
                                   ? std::string("Cannot open COM port")
-                                  : "Communication Error\n" + LinkErrorText(result);
+                                  : "Communication Error\n" + OutcomeText(result, port);
     return {first + "\nThe dump ended " + AfterBlocks(record) + ". " + FileHolds(record, file),
             "Error", true};
 }

@@ -46,7 +46,7 @@ struct DumpOutcome {
     const char* caption;
     bool warning; // warning icon, else none
 };
-DumpOutcome DumpOutcomeFor(std::int32_t result, const DumpRecord& record = {},
+DumpOutcome DumpOutcomeFor(const LinkOutcome& result, const DumpRecord& record = {},
                            const std::string& port = {}, const std::string& file = {});
 
 // The progress text shown beside the bar while a dump runs: "Block n of 1056".

@@ -39,26 +39,27 @@ TEST(DumpFileName, HexIsAddedOnlyWithoutAnExtension) {
 }
 
 TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
-    const DumpOutcome saved = DumpOutcomeFor(LINK_OK);
+    const DumpOutcome saved = DumpOutcomeFor({LINK_OK});
     EXPECT_EQ(saved.text, "Memory Dump Saved");
     EXPECT_STREQ(saved.caption, "Success");
     EXPECT_FALSE(saved.warning);
 
     DumpRecord record;
     record.blocks = 3;
-    record.portOpened = true;
-    const DumpOutcome lost = DumpOutcomeFor(5, record, "ttyUSB0:", "a.hex");
+    const DumpOutcome lost =
+        DumpOutcomeFor(LinkOutcome::From(5, true), record, "ttyUSB0:", "a.hex");
     EXPECT_EQ(lost.text, "Unable to save memory dump\nThe connection to ttyUSB0 was lost after 3 "
                          "of 1056 blocks. a.hex holds the first 768 bytes.");
     EXPECT_STREQ(lost.caption, "Error");
     EXPECT_TRUE(lost.warning);
 
-    const DumpOutcome silent = DumpOutcomeFor(LINK_ERR_TIMEOUT, record, "ttyUSB0:", "a.hex");
+    const DumpOutcome silent =
+        DumpOutcomeFor({LINK_ERR_TIMEOUT, 0, true}, record, "ttyUSB0:", "a.hex");
     EXPECT_EQ(silent.text, "Communication Error\n-200 Communication Time Out! Check COM Port\nThe "
                            "dump ended after 3 of 1056 blocks. a.hex holds the first 768 bytes.");
 
     record.stopped = true;
-    const DumpOutcome stopped = DumpOutcomeFor(LINK_OK, record, "ttyUSB0:", "a.hex");
+    const DumpOutcome stopped = DumpOutcomeFor({LINK_OK, 0, true}, record, "ttyUSB0:", "a.hex");
     EXPECT_EQ(stopped.text, "Memory dump stopped\nThe dump was stopped after 3 of 1056 blocks. "
                             "a.hex holds the first 768 bytes.");
     EXPECT_FALSE(stopped.warning);
@@ -66,9 +67,9 @@ TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
     DumpRecord none;
     none.fileRemoved = true;
     none.fileError = 2;
-    EXPECT_EQ(DumpOutcomeFor(OP_ERR_FILE_OPEN, none, "COM1:", "x.hex").text,
+    EXPECT_EQ(DumpOutcomeFor({OP_ERR_FILE_OPEN}, none, "COM1:", "x.hex").text,
               "Unable to save memory dump\nCannot write x.hex: " + SystemErrorText(2));
-    EXPECT_EQ(DumpOutcomeFor(2, none, "COM1:", "x.hex").text,
+    EXPECT_EQ(DumpOutcomeFor(LinkOutcome::From(2, false), none, "COM1:", "x.hex").text,
               "Unable to save memory dump\nCannot open COM1: " + SystemErrorText(2) +
                   "\nNothing was saved.");
 
@@ -81,10 +82,12 @@ TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
 #else
     const std::string shown = "C:/Users/Zo\xC3\xAB/a.hex";
 #endif
-    EXPECT_EQ(DumpOutcomeFor(LINK_ERR_TIMEOUT, kept, "COM1:", "C:/Users/Zo\xC3\xAB/a.hex").text,
-              "Communication Error\n-200 Communication Time Out! Check COM Port\nThe dump ended "
-              "after 0 of 1056 blocks. " +
-                  shown + " was left unchanged.");
+    EXPECT_EQ(
+        DumpOutcomeFor({LINK_ERR_TIMEOUT, 0, true}, kept, "COM1:", "C:/Users/Zo\xC3\xAB/a.hex")
+            .text,
+        "Communication Error\n-200 Communication Time Out! Check COM Port\nThe dump ended "
+        "after 0 of 1056 blocks. " +
+            shown + " was left unchanged.");
 }
 
 TEST(SystemErrors, PortTextNamesThePortAndTheReason) {
