@@ -1,12 +1,34 @@
 // The onyx program's commands against simulated loggers.
 
 #include "cli/OnyxRun.h"
+#include "support/TemporaryFolder.h"
 #include "ui/text/MainWindowText.h"
 
 #include <QJsonObject>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 
 namespace {
+
+// XDG_RUNTIME_DIR, where loggers publish their ports, set for one test.
+class ScopedRuntimeFolder {
+public:
+    explicit ScopedRuntimeFolder(const std::filesystem::path& folder) {
+        if (const char* value = std::getenv("XDG_RUNTIME_DIR")) {
+            previous = value;
+        }
+        ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    }
+    ~ScopedRuntimeFolder() {
+        previous ? ::setenv("XDG_RUNTIME_DIR", previous->c_str(), 1)
+                 : ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+private:
+    std::optional<std::string> previous;
+};
 
 TEST_F(OnyxCommand, InfoOnTwoLoggersReadsBothIntoOneJsonDocument) {
     auto first = UniqueLoggerConfig("Cli");
@@ -122,6 +144,11 @@ TEST_F(OnyxCommand, CalibrationStartAppendsToTheLogAndRefusesASecondStart) {
 }
 
 TEST_F(OnyxCommand, PortsListsTheLoggerAndProbingFindsIt) {
+    // Probing asks every listed port: a published-ports folder of this test's own
+    // keeps the loggers of the tests running beside it out of the list.
+    const TemporaryFolder runtime("onyx-probe-runtime");
+    std::filesystem::permissions(runtime.Path(), std::filesystem::perms::owner_all);
+    const ScopedRuntimeFolder published(runtime.Path());
     sim::SimulatedLogger& logger = StartLogger();
     const QString port = QString::fromStdString(logger.PortName());
 
