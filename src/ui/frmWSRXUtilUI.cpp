@@ -279,7 +279,8 @@ void TfrmWSRXUtil::FileSaveExecute() {
         return;
     }
     Hourglass hourglass;
-    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "hex");
+    // The name as the file code takes it (UTF-8 on Windows, never the ANSI code page).
+    const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "hex");
     // The bar counts the blocks written, as the dump reports them.
     SetProgressMaximum(static_cast<int>(DumpBlockCount));
     ShowDumpProgress(0);
@@ -295,9 +296,14 @@ void TfrmWSRXUtil::FileSaveExecute() {
     const std::int32_t result = RunWorker(OpMemoryDump, fileName, hooks, &record).code;
     dumpRunning = false;
     hourglass.Restore();
+    // The message's system texts are in the local 8-bit encoding, the file name in
+    // the file code's: the name goes in after the conversion.
+    const std::string namePlace = "\x01";
     const DumpOutcome outcome =
-        DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), fileName);
-    presenter.ShowMessage(this, QString::fromLocal8Bit(outcome.text), outcome.caption,
+        DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), namePlace);
+    const QString text = QString::fromLocal8Bit(outcome.text)
+                             .replace(QString::fromLatin1(namePlace), FileNameText(fileName));
+    presenter.ShowMessage(this, text, outcome.caption,
                           outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
     ui->ProgressBar->setTextVisible(false);
     ui->ProgressBar->setValue(0);

@@ -1,8 +1,9 @@
 // Which system codes end a transaction at once: the device behind the port is gone,
 // and no further attempt could reach it.
 
-#include "communication/ResultCodes.h"
 #include "communication/serial/DeviceLoss.h"
+
+#include "communication/ResultCodes.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -56,9 +57,9 @@ TEST(DeviceLoss, Win32CodesOfARemovedDevice) {
 TEST(DeviceLoss, PosixCodesOfAHungUpTerminal) {
     // EIO 5, ENXIO 6, EBADF 9, ENODEV 19 as Linux numbers them; EAGAIN 11, EINTR 4 and
     // ETIMEDOUT 110 are passing conditions.
-    constexpr CodeCase Posix[] = {{5, true, "EIO"},      {6, true, "ENXIO"},
-                                  {9, true, "EBADF"},    {19, true, "ENODEV"},
-                                  {4, false, "EINTR"},   {11, false, "EAGAIN"},
+    constexpr CodeCase Posix[] = {{5, true, "EIO"},          {6, true, "ENXIO"},
+                                  {9, true, "EBADF"},        {19, true, "ENODEV"},
+                                  {4, false, "EINTR"},       {11, false, "EAGAIN"},
                                   {110, false, "ETIMEDOUT"}, {LINK_ERR_TIMEOUT, false, "timeout"}};
     for (const CodeCase& entry : Posix) {
         EXPECT_EQ(device_loss::IsPosixDeviceLoss(entry.code), entry.lost) << entry.name;
