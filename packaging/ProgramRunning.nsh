@@ -9,22 +9,25 @@
 ; Waits until the program in DIR is closed: its main window is gone and its file can
 ; be opened for writing (Windows refuses that while the program runs).
 !macro OnyxWaitForProgramClosed DIR
-  onyx_check:
-    FindWindow $R0 "" "${ONYX_WINDOW_TITLE}"
-    StrCmp $R0 0 0 onyx_running
-    IfFileExists "${DIR}\${ONYX_PROGRAM}" 0 onyx_closed
+  ; Labels of this insertion's own: the macro may be inserted twice in one section.
+  !define /redef ONYX_ID ${__COUNTER__}
+  onyx_check_${ONYX_ID}:
+    ; Any window class (a null class name, which FindWindow's "" is not).
+    System::Call 'user32::FindWindowW(p 0, w "${ONYX_WINDOW_TITLE}") p .R0'
+    StrCmp $R0 0 0 onyx_running_${ONYX_ID}
+    IfFileExists "${DIR}\${ONYX_PROGRAM}" 0 onyx_closed_${ONYX_ID}
     ClearErrors
     FileOpen $R1 "${DIR}\${ONYX_PROGRAM}" a
-    IfErrors onyx_running
+    IfErrors onyx_running_${ONYX_ID}
     FileClose $R1
-    Goto onyx_closed
-  onyx_running:
+    Goto onyx_closed_${ONYX_ID}
+  onyx_running_${ONYX_ID}:
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
       "Wellscribe Onyx Diagnostics Utility is running. Close it, then click Retry." \
-      /SD IDCANCEL IDRETRY onyx_check
+      /SD IDCANCEL IDRETRY onyx_check_${ONYX_ID}
     SetErrorLevel 2
     Abort "Wellscribe Onyx Diagnostics Utility is running: nothing was changed."
-  onyx_closed:
+  onyx_closed_${ONYX_ID}:
 !macroend
 
 ; Before installing: the program closed, then an installed copy removed by its own

@@ -150,10 +150,12 @@ if [ -n "$installer" ]; then
         before=$(md5sum <"$installed/wellscribe-onyx.exe")
         installer_status=0
         DISPLAY=$display timeout 120 "$wine" "$installer" /S || installer_status=$?
-        # In place (_?=), so that its own status is the uninstall's.
+        # In place (_?=, which must stand unquoted at the end of the command line: hence
+        # the batch file), so that its own status is the uninstall's.
+        printf '@"C:\\Program Files\\Wellscribe Onyx\\Uninstall.exe" /S _?=C:\\Program Files\\Wellscribe Onyx\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+            >"$prefix/drive_c/onyx-uninstall.bat"
         uninstaller_status=0
-        DISPLAY=$display timeout 120 "$wine" "$installed/Uninstall.exe" /S \
-            '_?=C:\Program Files\Wellscribe Onyx' || uninstaller_status=$?
+        DISPLAY=$display timeout 120 "$wine" cmd /c 'C:\onyx-uninstall.bat' || uninstaller_status=$?
         echo "With the program open: installer status $installer_status, uninstaller status $uninstaller_status"
         if [ "$installer_status" -eq 0 ] || [ "$uninstaller_status" -eq 0 ] ||
             [ ! -e "$installed/wellscribe-onyx.exe" ] ||

@@ -20,12 +20,25 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
+#include <QPixmap>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 TfrmWSRXUtil* frmWSRXUtil = nullptr;
 
@@ -50,6 +63,27 @@ std::string LabelBytes(const QLabel* label) {
     return label->text().toLatin1().toStdString();
 }
 
+#ifdef _WIN32
+// The icon compiled into the .exe (IDI_ICON1), at the sizes Windows draws it.
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+        const auto handle = static_cast<HICON>(
+            LoadImageW(GetModuleHandleW(nullptr), L"IDI_ICON1", IMAGE_ICON, size, size, 0));
+        if (handle != nullptr) {
+            icon.addPixmap(QPixmap::fromImage(QImage::fromHICON(handle)));
+            DestroyIcon(handle);
+        }
+    }
+    return icon;
+}
+#else
+// On Linux the desktop entry gives the program its icon.
+QIcon ProgramIcon() {
+    return {};
+}
+#endif
+
 } // namespace
 
 TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
@@ -61,6 +95,11 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     // The title only: an application display name would be appended to the caption of
     // every box and dialog.
     setWindowTitle(Title);
+    // The program's icon in the title bar and the taskbar, and in every box and dialog.
+    if (const QIcon icon = ProgramIcon(); !icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+        setWindowIcon(icon);
+    }
 
     FillPortList(
         QSettings(SettingsOrganization, SettingsApplication).value(LastPortKey).toString());

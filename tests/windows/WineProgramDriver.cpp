@@ -25,6 +25,7 @@
 #include <QString>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,21 @@ int DarkPixels(const QImage& image, const RECT& rect) {
         }
     }
     return dark;
+}
+
+// How many pixels of the caption's icon (the frame's top left 28 x 28) have about
+// this colour.
+int IconPixels(const QImage& frame, QRgb colour) {
+    int count = 0;
+    for (int y = 0; y < 28 && y < frame.height(); ++y) {
+        for (int x = 0; x < 28 && x < frame.width(); ++x) {
+            const QRgb pixel = frame.pixel(x, y);
+            count += std::abs(qRed(pixel) - qRed(colour)) < 10 &&
+                     std::abs(qGreen(pixel) - qGreen(colour)) < 10 &&
+                     std::abs(qBlue(pixel) - qBlue(colour)) < 10;
+        }
+    }
+    return count;
 }
 
 // 'v' for a mostly green icon, 'x' for a mostly red one, '?' otherwise.
@@ -559,11 +575,11 @@ int main() {
     }
     std::this_thread::sleep_for(1s); // the first paint
 
-    // The program's own icon (the resource IDI_ICON1, which Qt gives its window class)
-    // in the title bar and the taskbar, not Windows' default application icon.
-    const auto classIcon = reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON));
-    if (classIcon == nullptr || classIcon == LoadIconW(nullptr, IDI_APPLICATION)) {
-        std::fprintf(stderr, "FAILED: the main window shows no icon of the program's own\n");
+    // The program's own icon (the resource IDI_ICON1) in the title bar: its navy
+    // ground and its blue water where Windows draws the caption's icon.
+    if (const QImage frame = Grab(window, true);
+        IconPixels(frame, 0x1F3B57) < 40 || IconPixels(frame, 0x3D8FD1) < 20) {
+        std::fprintf(stderr, "FAILED: the title bar shows no icon of the program's own\n");
         ++failures;
     }
     if (DarkPixels(Grab(window, false), PortBox) < 20) {
