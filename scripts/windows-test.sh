@@ -76,7 +76,9 @@ export LC_ALL=C.UTF-8
 run_wine=("$root/cmake/wine-test.sh" "$wine")
 
 echo "== Windows tests under Wine (no device)"
-# CTest starts each test under Wine through the build's emulator setting.
+# CTest starts each test under Wine through the build's emulator setting. The lists of
+# discovered tests are made afresh: CMake 3.25 appends a new list to an older one.
+find build/windows -name '*_tests.cmake' -path '*\[*\]*' -delete
 timeout 600 ctest --preset windows --timeout 120 || status=1
 
 echo "== Windows link tests under Wine, against the simulated logger on COM5"
