@@ -99,7 +99,7 @@ for number in $(seq 90 120); do
         break
     fi
 done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 # A virtual desktop of Wine's own draws the window's frame and caption. The driver
@@ -113,6 +113,18 @@ DISPLAY=$display ONYX_WINE=$wine timeout 600 \
     build/windows/tests/windows/onyx-wine-program-driver.exe \
     "$program_windows" build/windows/main-window.png || status=1
 echo "The program's run took $(($(date +%s) - started)) s"
+
+echo "== The program at 144 dpi: the main window and both dialogs (build/windows/144dpi)"
+# Wine's LogPixels; every program started afterwards draws at 150 %.
+pixels='HKCU\Control Panel\Desktop'
+timeout 60 "$wine" reg add "$pixels" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 || status=1
+mkdir -p build/windows/144dpi
+DISPLAY=$display ONYX_WINE=$wine timeout 300 \
+    build/windows-host/tests/windows/onyx-wine-link-harness --serve "$prefix/dosdevices" -- \
+    timeout 240 "${run_wine[@]}" explorer /desktop=onyx,1400x1100 \
+    build/windows/tests/windows/onyx-wine-program-driver.exe --screenshots \
+    "$program_windows" 'Z:'"$(pwd | tr / '\\')"'\build\windows\144dpi' || status=1
+timeout 60 "$wine" reg add "$pixels" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || status=1
 
 echo "== Packing (build/windows: zip and installer)"
 (cd build/windows && cpack -G "ZIP;NSIS" >/dev/null) || status=1

@@ -1,7 +1,7 @@
 // onyx-wine-link-harness: stands a simulated logger behind a Wine COM port and runs
 // the Windows link tests, or the program itself, against it.
 //
-//   onyx-wine-link-harness [--program PROGRAM-FOLDER] DOSDEVICES -- COMMAND [ARGS...]
+//   onyx-wine-link-harness [--program PROGRAM-FOLDER | --serve] DOSDEVICES -- COMMAND [ARGS...]
 //
 // Starts the simulated logger on a pseudo-terminal, links DOSDEVICES/com5 to it (Wine
 // presents the link as COM5), runs COMMAND (the Windows test program under Wine) with
@@ -14,10 +14,12 @@
 // program's COM port box (ONYX_WINE names Wine's program). The logger must then have been asked for
 // the information twice and for one self-test: Read Wellscribe Info, then Run Self-Test.
 // The program driver then steers the logger through files in DOSDEVICES/../drive_c/
-// onyx-link ("silence", "answer", "cut N": hang up after N blocks of a dump, writing
-// the time of the cut to cut-time), and leaves two dumps in PROGRAM-FOLDER: full.hex,
+// onyx-link ("silence", "answer", "clock-offset S", "clock": the logger clock's offset
+// in the answer, "cut N": hang up after N blocks of a dump, writing the time of the
+// cut to cut-time), and leaves two dumps in PROGRAM-FOLDER: full.hex,
 // which must be the logger's memory byte for byte, and the cut dump, which must be
-// whole blocks of it from the start.
+// whole blocks of it from the start. With --serve the logger only answers, and only the
+// driver's own verdict counts.
 
 #include "SimulatedLogger.h"
 #include "WineLink.h"
@@ -25,6 +27,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +36,7 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <regex>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -136,9 +140,10 @@ int CheckProgramRequests(const sim::SimulatedLogger& logger) {
     }
     std::cout << "The logger received the commands " << letters.substr(0, 40)
               << (letters.size() > 40 ? "..." : "") << " (" << letters.size() << ")\n";
-    // Read Wellscribe Info, then Run Self-Test (which reads the information first).
-    if (letters.rfind("cckaccckacz", 0) != 0) {
-        std::cerr << "FAILED: expected the commands to begin cckaccckacz\n";
+    // Read Wellscribe Info (given again when Wine took a click as activation only),
+    // then Run Self-Test, which reads the information first: the self-test once.
+    if (!std::regex_search(letters, std::regex("^(cckac){2,}z[^z]*$"))) {
+        std::cerr << "FAILED: expected the commands to begin cckaccckacz, with one z\n";
         return 1;
     }
     return 0;
@@ -218,8 +223,17 @@ void SteerLogger(sim::SimulatedLogger& logger, const std::filesystem::path& fold
             // one block a request.
             cutAfter = CountOf(logger, 'c') + 3 + number;
         }
-        std::cout << "Driver: " << word << std::endl;
-        std::ofstream(folder / "ack") << "ok\n";
+        std::string answer = "ok";
+        if (word == "clock-offset") {
+            // The logger's clock off by the number of seconds, for the program to set.
+            logger.SetClockOffset(static_cast<double>(number));
+        } else if (word == "clock") {
+            // How far the logger's clock is now from the PC's, in whole seconds.
+            answer = std::to_string(std::lround(logger.ClockOffsetSeconds()));
+        }
+        std::cout << "Driver: " << word << (word == "clock" ? " " + answer : "") << std::endl;
+        std::ofstream(folder / "ack.new") << answer << "\n";
+        std::filesystem::rename(folder / "ack.new", folder / "ack", ignored);
     }
 }
 
@@ -261,16 +275,21 @@ int CheckDumps(const sim::SimulatedLogger& logger, const std::filesystem::path& 
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool program = argc > 2 && std::string(argv[1]) == "--program";
+    // --serve: the logger for the program, with only the driver's verdict checked.
+    const bool serveOnly = argc > 1 && std::string(argv[1]) == "--serve";
+    const bool program = serveOnly || (argc > 2 && std::string(argv[1]) == "--program");
     std::filesystem::path programFolder;
-    if (program) {
+    if (serveOnly) {
+        argc -= 1;
+        argv += 1;
+    } else if (program) {
         programFolder = argv[2];
         argc -= 2;
         argv += 2;
     }
     if (argc < 4 || std::string(argv[2]) != "--") {
-        std::cerr << "Usage: onyx-wine-link-harness [--program PROGRAM-FOLDER] DOSDEVICES -- "
-                     "COMMAND [ARGS...]\n";
+        std::cerr << "Usage: onyx-wine-link-harness [--program PROGRAM-FOLDER | --serve] "
+                     "DOSDEVICES -- COMMAND [ARGS...]\n";
         return 2;
     }
     const std::filesystem::path control =
@@ -335,8 +354,10 @@ int main(int argc, char** argv) {
         ++failures;
     }
     if (program) {
-        failures += CheckProgramRequests(logger);
-        failures += CheckDumps(logger, programFolder);
+        if (!serveOnly) {
+            failures += CheckProgramRequests(logger);
+            failures += CheckDumps(logger, programFolder);
+        }
         failures += steeringFailures;
         std::string verdict;
         std::ifstream(control / "result") >> verdict;

@@ -44,6 +44,12 @@ const wchar_t* const Title = L"Corvane Wellscribe Onyx Diagnostics Utility";
 constexpr POINT ReadInfoButton{8 + 137 / 2, 552 + 25 / 2};
 constexpr POINT SelfTestButton{152 + 97 / 2, 552 + 25 / 2};
 constexpr POINT DumpButton{256 + 129 / 2, 552 + 25 / 2};
+constexpr POINT TimeCalButton{8 + 137 / 2, 584 + 25 / 2};
+// In the calibration dialog.
+constexpr POINT StartCalibrationButton{8 + 137 / 2, 24 + 33 / 2};
+constexpr POINT CloseCalibrationButton{8 + 137 / 2, 568 + 33 / 2};
+// The simulated logger's serial number as LogTime.csv writes it.
+const std::string SerialNumberText = std::to_string(wine_link::SerialNumber);
 // A spot of the window with nothing on it: a click there only activates the window.
 constexpr POINT EmptySpot{500, 600};
 constexpr RECT PortBox{64, 14, 160, 34};
@@ -253,7 +259,8 @@ bool CloseBox(HWND box) {
 // the simulated logger and answers with the file "ack".
 const wchar_t* const ControlFolder = L"C:\\onyx-link";
 
-bool TellHarness(const std::string& command) {
+// Tells the harness; its answer ("ok" for most commands), empty when none came.
+std::string AskHarness(const std::string& command) {
     const std::wstring folder = ControlFolder;
     DeleteFileW((folder + L"\\ack").c_str());
     {
@@ -265,11 +272,19 @@ bool TellHarness(const std::string& command) {
     const bool answered = WaitFor(
         [&] { return GetFileAttributesW((folder + L"\\ack").c_str()) != INVALID_FILE_ATTRIBUTES; },
         10s);
+    std::string answer;
+    if (answered) {
+        std::ifstream(std::filesystem::path(folder + L"\\ack")) >> answer;
+    }
     DeleteFileW((folder + L"\\ack").c_str());
-    if (!answered) {
+    if (answer.empty()) {
         std::fprintf(stderr, "FAILED: the harness did not answer \"%s\"\n", command.c_str());
     }
-    return answered;
+    return answer;
+}
+
+bool TellHarness(const std::string& command) {
+    return !AskHarness(command).empty();
 }
 
 // When the harness cut the line, in Unix milliseconds; none before it has.
@@ -456,6 +471,64 @@ int FullDump(HWND window, const std::wstring& folder) {
     return failures;
 }
 
+// Start Time Calibration through its dialog: the logger's clock (an hour off) is set
+// to the PC's, and LogTime.csv beside the program gets the logger's started line.
+int CalibrationStart(HWND window, const std::wstring& folder) {
+    if (!TellHarness("clock-offset 3600")) {
+        return 1;
+    }
+    int failures = 0;
+    HWND dialog = nullptr;
+    if (!ClickUntil(
+            window, TimeCalButton,
+            [&] { return (dialog = FindBox(L"Extended Time Calibration")) != nullptr; }, 10s)) {
+        std::fprintf(stderr, "FAILED: Time Calibration opened no dialog\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(1s);
+    const std::wstring log = folder + L"\\LogTime.csv";
+    std::string line;
+    const auto started = [&] {
+        std::ifstream in{std::filesystem::path(log)};
+        for (std::string text; std::getline(in, text);) {
+            if (text.rfind(SerialNumberText + ",", 0) == 0) {
+                line = text;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (!ClickUntil(dialog, StartCalibrationButton, started, 15s)) {
+        std::fprintf(stderr, "FAILED: Start Time Calibration wrote no line for %s to %s\n",
+                     SerialNumberText.c_str(), Narrow(log).c_str());
+        ++failures;
+    } else {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+            line.pop_back();
+        }
+        std::printf("Calibration started: LogTime.csv holds \"%s\"\n", line.c_str());
+    }
+    if (HWND error = FindBox(L"Error")) {
+        std::fprintf(stderr, "FAILED: the calibration start said: %s\n",
+                     Narrow(BoxText(error)).c_str());
+        CloseBox(error);
+        ++failures;
+    }
+    const std::string offset = AskHarness("clock");
+    std::printf("The logger's clock is now %s s from the PC's\n", offset.c_str());
+    if (offset.empty() || std::abs(std::atoi(offset.c_str())) > 2) {
+        std::fprintf(stderr, "FAILED: the logger's clock was not set\n");
+        ++failures;
+    }
+    if (!ClickUntil(
+            dialog, CloseCalibrationButton,
+            [] { return FindBox(L"Extended Time Calibration") == nullptr; }, 10s)) {
+        std::fprintf(stderr, "FAILED: the calibration dialog did not close\n");
+        ++failures;
+    }
+    return failures;
+}
+
 // The line cut near block 300: a message within 3 s, whole blocks in the file, and a
 // window that answers afterwards.
 int CutDump(HWND window, const std::wstring& folder) {
@@ -533,6 +606,87 @@ void PrintWindowsOf(DWORD processId) {
         reinterpret_cast<LPARAM>(&search));
 }
 
+// The main window's size at 96 dpi; at other resolutions Qt scales it.
+constexpr int DesignWidth = 513;
+
+POINT Scaled(POINT point, double scale) {
+    return {static_cast<LONG>(point.x * scale), static_cast<LONG>(point.y * scale)};
+}
+
+RECT Scaled(RECT rect, double scale) {
+    return {static_cast<LONG>(rect.left * scale), static_cast<LONG>(rect.top * scale),
+            static_cast<LONG>(rect.right * scale), static_cast<LONG>(rect.bottom * scale)};
+}
+
+bool SaveWindow(HWND window, const std::wstring& file) {
+    const QImage picture = Grab(window, true);
+    const bool saved = picture.save(QString::fromStdWString(file), "PNG");
+    std::printf("%s: %dx%d\n", Narrow(file).c_str(), picture.width(), picture.height());
+    return saved;
+}
+
+// The main window after information and self-test, the report dialog and the
+// calibration dialog, each saved as a picture in the folder: at a resolution other
+// than 96 dpi (Wine's LogPixels) every text must still show whole.
+int Screenshots(HWND window, const std::wstring& folder) {
+    RECT client{};
+    GetClientRect(window, &client);
+    const double scale = static_cast<double>(client.right) / DesignWidth;
+    std::printf("The main window is drawn at %.2f times its size at 96 dpi\n", scale);
+    int failures = 0;
+    if (!ClickUntil(
+            window, Scaled(ReadInfoButton, scale),
+            [&] { return DarkPixels(Grab(window, false), Scaled(SerialLine, scale)) > 40; }, 10s)) {
+        std::fprintf(stderr, "FAILED: Read Wellscribe Info showed no serial number\n");
+        ++failures;
+    }
+    Click(window, Scaled(SelfTestButton, scale));
+    std::this_thread::sleep_for(4s);
+    failures += SaveWindow(window, folder + L"\\main-window.png") ? 0 : 1;
+    const struct {
+        POINT button;
+        const wchar_t* title;
+        const wchar_t* file;
+    } dialogs[] = {
+        {{392 + 113 / 2, 552 + 25 / 2}, L"Create Report", L"\\report-dialog.png"},
+        {TimeCalButton, L"Extended Time Calibration", L"\\calibration-dialog.png"},
+    };
+    for (const auto& dialog : dialogs) {
+        HWND shown = nullptr;
+        if (!ClickUntil(
+                window, Scaled(dialog.button, scale),
+                [&] { return (shown = FindBox(dialog.title)) != nullptr; }, 10s)) {
+            std::fprintf(stderr, "FAILED: no dialog \"%s\"\n", Narrow(dialog.title).c_str());
+            ++failures;
+            continue;
+        }
+        std::this_thread::sleep_for(1500ms);
+        failures += SaveWindow(shown, folder + dialog.file) ? 0 : 1;
+        PostMessageW(shown, WM_CLOSE, 0, 0);
+        WaitFor([&] { return FindBox(dialog.title) == nullptr; }, 10s);
+    }
+    return failures;
+}
+
+// Closes the program and reports the verdict, to the harness too.
+int Finish(HWND window, PROCESS_INFORMATION& process, int failures) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "FAILED: the program did not close; its windows:\n");
+        PrintWindowsOf(process.dwProcessId);
+        TerminateProcess(process.hProcess, 1);
+        ++failures;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::printf(failures == 0 ? "The program ran as expected\n" : "The program FAILED\n");
+    // Wine's explorer, which runs the driver in its desktop, does not pass the driver's
+    // exit status on: the harness reads it here.
+    std::ofstream(std::filesystem::path(std::wstring(ControlFolder) + L"\\result"))
+        << (failures == 0 ? "passed" : "failed") << "\n";
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main() {
@@ -544,8 +698,17 @@ int main() {
     if (argv != nullptr && argc == 2 && std::wstring(argv[1]) == L"--wait-for-window") {
         return WaitFor([] { return FindBox(Title) != nullptr; }, 60s) ? 0 : 1;
     }
+    // --screenshots PROGRAM.exe FOLDER: pictures of the main window and both dialogs.
+    const bool screenshots =
+        argv != nullptr && argc == 4 && std::wstring(argv[1]) == L"--screenshots";
+    if (screenshots) {
+        ++argv;
+        --argc;
+    }
     if (argv == nullptr || argc != 3) {
-        std::fprintf(stderr, "Usage: onyx-wine-program-driver PROGRAM.exe SCREENSHOT.png\n");
+        std::fprintf(stderr, "Usage: onyx-wine-program-driver PROGRAM.exe SCREENSHOT.png\n"
+                             "       onyx-wine-program-driver --screenshots PROGRAM.exe FOLDER\n"
+                             "       onyx-wine-program-driver --wait-for-window\n");
         return 2;
     }
     const std::wstring programPath = argv[1];
@@ -574,6 +737,10 @@ int main() {
         return 1;
     }
     std::this_thread::sleep_for(1s); // the first paint
+    if (screenshots) {
+        failures += Screenshots(window, argv[2]);
+        return Finish(window, process, failures);
+    }
 
     // The program's own icon (the resource IDI_ICON1) in the title bar: its navy
     // ground and its blue water where Windows draws the caption's icon.
@@ -589,26 +756,25 @@ int main() {
     // Under Wine's virtual desktop the first click on a freshly shown window is now and
     // then taken as its activation only. The read takes well under a second, so a click
     // that changed nothing in 10 s never arrived: it is given again, at most twice.
-    bool informationShown = false;
-    for (int attempt = 0; attempt < 3 && !informationShown; ++attempt) {
-        Click(window, ReadInfoButton);
-        informationShown =
-            WaitFor([&] { return DarkPixels(Grab(window, false), SerialLine) > 40; }, 10s);
-    }
-    if (!informationShown) {
+    if (!ClickUntil(
+            window, ReadInfoButton,
+            [&] { return DarkPixels(Grab(window, false), SerialLine) > 40; }, 10s)) {
         std::fprintf(stderr, "FAILED: Read Wellscribe Info showed no serial number\n");
         ++failures;
     }
-    Click(window, SelfTestButton);
+    // The information read goes on after the serial number is drawn; the window takes
+    // no click until it is over.
+    std::this_thread::sleep_for(2s);
     std::string expected(8, 'v');
     expected[FailedTest - 1] = 'x';
     std::string icons;
-    if (!WaitFor(
+    if (!ClickUntil(
+            window, SelfTestButton,
             [&] {
                 icons = Icons(Grab(window, false));
                 return icons == expected;
             },
-            60s)) {
+            15s)) {
         std::fprintf(stderr, "FAILED: the self-test rows show %s, expected %s\n", icons.c_str(),
                      expected.c_str());
         ++failures;
@@ -625,21 +791,8 @@ int main() {
 
     failures += SilentLogger(window);
     failures += FullDump(window, folder);
+    failures += CalibrationStart(window, folder);
     failures += CutDump(window, folder);
 
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-        std::fprintf(stderr, "FAILED: the program did not close; its windows:\n");
-        PrintWindowsOf(process.dwProcessId);
-        TerminateProcess(process.hProcess, 1);
-        ++failures;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    std::printf(failures == 0 ? "The program ran as expected\n" : "The program FAILED\n");
-    // Wine's explorer, which runs the driver in its desktop, does not pass the driver's
-    // exit status on: the harness reads it here.
-    std::ofstream(std::filesystem::path(std::wstring(ControlFolder) + L"\\result"))
-        << (failures == 0 ? "passed" : "failed") << "\n";
-    return failures == 0 ? 0 : 1;
+    return Finish(window, process, failures);
 }
