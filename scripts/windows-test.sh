@@ -36,11 +36,13 @@ unset DISPLAY WAYLAND_DISPLAY
 export ONYX_WINESERVER=$wineserver
 
 xvfb=""
+xvfb_large=""
 cleanup() {
     # Ends the persistent server, and with it every Wine process of the prefix.
     timeout 20 "$wineserver" -k 2>/dev/null || true
     timeout 20 "$wineserver" -w 2>/dev/null || true
     [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    [ -z "$xvfb_large" ] || kill "$xvfb_large" 2>/dev/null || true
     rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -99,7 +101,7 @@ for number in $(seq 90 120); do
         break
     fi
 done
-Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 # A virtual desktop of Wine's own draws the window's frame and caption. The driver
@@ -119,9 +121,21 @@ echo "== The program at 144 dpi: the main window and both dialogs (build/windows
 pixels='HKCU\Control Panel\Desktop'
 timeout 60 "$wine" reg add "$pixels" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 || status=1
 mkdir -p build/windows/144dpi
-DISPLAY=$display ONYX_WINE=$wine timeout 300 \
+# A screen of its own, as large as the desktop on it, so that the main run keeps the
+# screen it was measured on.
+large_display=""
+for number in $(seq 121 150); do
+    if [ ! -e "/tmp/.X$number-lock" ] && [ ! -e "/tmp/.X11-unix/X$number" ]; then
+        large_display=:$number
+        break
+    fi
+done
+Xvfb "$large_display" -screen 0 1400x1100x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_large=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${large_display#:}" ] && break; sleep 0.1; done
+DISPLAY=$large_display ONYX_WINE=$wine timeout 300 \
     build/windows-host/tests/windows/onyx-wine-link-harness --serve "$prefix/dosdevices" -- \
-    timeout 240 "${run_wine[@]}" explorer /desktop=onyx,1400x1100 \
+    timeout 240 "${run_wine[@]}" explorer /desktop=onyx144,1400x1100 \
     build/windows/tests/windows/onyx-wine-program-driver.exe --screenshots \
     "$program_windows" 'Z:'"$(pwd | tr / '\\')"'\build\windows\144dpi' || status=1
 timeout 60 "$wine" reg add "$pixels" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || status=1

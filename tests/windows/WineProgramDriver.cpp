@@ -588,6 +588,9 @@ int CutDump(HWND window, const std::wstring& folder) {
     return failures;
 }
 void PrintWindowsOf(DWORD processId) {
+    wchar_t foreground[256] = {};
+    GetWindowTextW(GetForegroundWindow(), foreground, 256);
+    std::fprintf(stderr, "  (the foreground window: \"%s\")\n", Narrow(foreground).c_str());
     struct Search {
         DWORD processId;
     } search{processId};
@@ -759,7 +762,12 @@ int main() {
     if (!ClickUntil(
             window, ReadInfoButton,
             [&] { return DarkPixels(Grab(window, false), SerialLine) > 40; }, 10s)) {
-        std::fprintf(stderr, "FAILED: Read Wellscribe Info showed no serial number\n");
+        std::fprintf(stderr, "FAILED: Read Wellscribe Info showed no serial number; the "
+                             "program's windows:\n");
+        PrintWindowsOf(process.dwProcessId);
+        if (HWND box = FindBox(L"Error")) {
+            std::fprintf(stderr, "%s\n", Narrow(BoxText(box)).c_str());
+        }
         ++failures;
     }
     // The information read goes on after the serial number is drawn; the window takes
