@@ -48,6 +48,7 @@ constexpr POINT TimeCalButton{8 + 137 / 2, 584 + 25 / 2};
 // In the calibration dialog.
 constexpr POINT StartCalibrationButton{8 + 137 / 2, 24 + 33 / 2};
 constexpr POINT CloseCalibrationButton{8 + 137 / 2, 568 + 33 / 2};
+constexpr RECT CalibrationListFirstLine{160, 26, 530, 42};
 // The simulated logger's serial number as LogTime.csv writes it.
 const std::string SerialNumberText = std::to_string(wine_link::SerialNumber);
 // A spot of the window with nothing on it: a click there only activates the window.
@@ -488,17 +489,20 @@ int CalibrationStart(HWND window, const std::wstring& folder) {
     std::this_thread::sleep_for(1s);
     const std::wstring log = folder + L"\\LogTime.csv";
     std::string line;
-    const auto started = [&] {
+    // The file is read once the dialog lists the new line: a reader polling it while
+    // the program replaces it would make the program's save fail.
+    if (ClickUntil(
+            dialog, StartCalibrationButton,
+            [&] { return DarkPixels(Grab(dialog, false), CalibrationListFirstLine) > 40; }, 15s)) {
+        std::this_thread::sleep_for(1s);
         std::ifstream in{std::filesystem::path(log)};
         for (std::string text; std::getline(in, text);) {
             if (text.rfind(SerialNumberText + ",", 0) == 0) {
                 line = text;
-                return true;
             }
         }
-        return false;
-    };
-    if (!ClickUntil(dialog, StartCalibrationButton, started, 15s)) {
+    }
+    if (line.empty()) {
         std::fprintf(stderr, "FAILED: Start Time Calibration wrote no line for %s to %s\n",
                      SerialNumberText.c_str(), Narrow(log).c_str());
         ++failures;
@@ -508,6 +512,7 @@ int CalibrationStart(HWND window, const std::wstring& folder) {
         }
         std::printf("Calibration started: LogTime.csv holds \"%s\"\n", line.c_str());
     }
+    std::this_thread::sleep_for(1s);
     if (HWND error = FindBox(L"Error")) {
         std::fprintf(stderr, "FAILED: the calibration start said: %s\n",
                      Narrow(BoxText(error)).c_str());
@@ -677,6 +682,9 @@ int Finish(HWND window, PROCESS_INFORMATION& process, int failures) {
     if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "FAILED: the program did not close; its windows:\n");
         PrintWindowsOf(process.dwProcessId);
+        if (HWND box = FindBox(L"Error")) {
+            std::fprintf(stderr, "%s\n", Narrow(BoxText(box)).c_str());
+        }
         TerminateProcess(process.hProcess, 1);
         ++failures;
     }
