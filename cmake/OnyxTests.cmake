@@ -22,11 +22,11 @@ function(onyx_gtest name)
   endif()
 endfunction()
 
-# onyx_qt_test(NAME SOURCES... LIBRARIES... [TIMEOUT s]): a Qt Test program, one
-# CTest test on the offscreen platform (300 s unless TIMEOUT); main from
-# support/QtTestMain.h.
+# onyx_qt_test(NAME SOURCES... LIBRARIES... [TIMEOUT s] [ARGS...] [ENVIRONMENT...]):
+# a Qt Test program, one CTest test on the offscreen platform (300 s unless TIMEOUT),
+# run with ARGS and the ENVIRONMENT variables besides; main from support/QtTestMain.h.
 function(onyx_qt_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "TIMEOUT" "SOURCES;LIBRARIES;ARGS;ENVIRONMENT")
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 300)
   endif()
@@ -34,7 +34,7 @@ function(onyx_qt_test name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} Qt6::Test onyx_warnings)
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND ${name} ${arg_ARGS})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${arg_TIMEOUT}
-                       ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${arg_ENVIRONMENT}")
 endfunction()

@@ -20,5 +20,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Lets the build run the test programs (gtest_discover_tests) through Wine when it is there.
 find_program(ONYX_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(ONYX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ONYX_WINE})
+  # Through wine-test.sh, which starts once more a program Wine ended before it ran.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test.sh ${ONYX_WINE})
 endif()

@@ -4,6 +4,7 @@
 #include "communication/LinkTrace.h"
 #include "communication/ReplyLength.h"
 #include "communication/ResultCodes.h"
+#include "communication/serial/DeviceLoss.h"
 #include "communication/serial/SERIAL.h"
 
 #include <thread>
@@ -192,6 +193,10 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
             if (result == LINK_OK) {
                 return Raw(LINK_OK);
             }
+        }
+        // A device that has gone away answers no further attempt.
+        if (device_loss::IsDeviceLost(result)) {
+            return result;
         }
         Pause(RetryPause);
     }

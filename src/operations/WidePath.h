@@ -1,12 +1,17 @@
 #pragma once
 
 // File names travel through the program as UTF-8 on Windows, as the windows give
-// them, and reach the Win32 calls as UTF-16, so that a folder such as
-// "C:\Users\Müller Ü\Logger" works whatever the ANSI code page can hold.
+// them (FileNameBytes), and reach the Win32 calls as UTF-16, so that a folder such as
+// "C:\Users\Jürgen Ζωή 李\Logger" works whatever the ANSI code page can hold. No file
+// name passes through the ANSI code page: every file the program opens by name (the
+// dump, the report, the calibration log, the link trace) goes through WidePath, or
+// through OpenFile for the C library's streams.
 
-#ifdef _WIN32
+#include <cstdio>
 #include <string>
 #include <string_view>
+
+#ifdef _WIN32
 #include <windows.h>
 
 inline std::wstring WidePath(std::string_view utf8) {
@@ -20,3 +25,13 @@ inline std::wstring WidePath(std::string_view utf8) {
     return wide;
 }
 #endif
+
+// std::fopen for a name as the program holds it: UTF-8 on Windows (opened as
+// UTF-16), the local encoding elsewhere. Null and errno set when it cannot be opened.
+inline std::FILE* OpenFile(const std::string& name, const char* mode) {
+#ifdef _WIN32
+    return _wfopen(WidePath(name).c_str(), WidePath(mode).c_str());
+#else
+    return std::fopen(name.c_str(), mode);
+#endif
+}

@@ -1,8 +1,10 @@
 #include "report/ReportText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 #ifdef _WIN32
 #include "operations/WidePath.h"
 
@@ -67,6 +69,12 @@ std::string ReportFileText(const ReportContact& contact, const std::string& body
     return bytes;
 }
 
+std::string UnsavableCharactersQuestion(const std::string& characters) {
+    return "These characters cannot be saved in this PC's character set and would appear as "
+           "'?': " +
+           characters + ". Save anyway?";
+}
+
 #ifdef _WIN32
 std::string SystemCodePageText(const std::string& utf8) {
     const UINT codePage = GetACP();
@@ -82,6 +90,45 @@ std::string SystemCodePageText(const std::string& utf8) {
     WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), length, "?",
                         nullptr);
     return text;
+}
+
+std::string UnsavableCharacters(const std::string& utf8, unsigned codePage) {
+    if (codePage == CP_UTF8 || utf8.empty()) {
+        return {};
+    }
+    const std::wstring wide = WidePath(utf8);
+    std::vector<std::wstring> found;
+    for (std::size_t at = 0; at < wide.size();) {
+        // One character: a surrogate pair is one.
+        const std::size_t units =
+            (wide[at] >= 0xD800 && wide[at] <= 0xDBFF && at + 1 < wide.size()) ? 2 : 1;
+        const std::wstring character = wide.substr(at, units);
+        at += units;
+        BOOL replaced = FALSE;
+        char bytes[8];
+        const int length =
+            WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, character.data(),
+                                static_cast<int>(units), bytes, sizeof bytes, "?", &replaced);
+        if ((length == 0 || replaced) &&
+            std::find(found.begin(), found.end(), character) == found.end()) {
+            found.push_back(character);
+        }
+    }
+    std::string list;
+    for (const std::wstring& character : found) {
+        const int size = static_cast<int>(character.size());
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, character.data(), size, nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<std::size_t>(length), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, character.data(), size, text.data(), length, nullptr,
+                            nullptr);
+        list += (list.empty() ? "" : " ") + text;
+    }
+    return list;
+}
+
+std::string UnsavableCharacters(const std::string& utf8) {
+    return UnsavableCharacters(utf8, GetACP());
 }
 
 int WriteReportFile(const std::string& path, const std::string& bytes) {
@@ -122,6 +169,10 @@ int WriteReportFile(const std::string& path, const std::string& bytes) {
 #else
 std::string SystemCodePageText(const std::string& utf8) {
     return utf8;
+}
+
+std::string UnsavableCharacters(const std::string&) {
+    return {};
 }
 
 int WriteReportFile(const std::string& path, const std::string& bytes) {

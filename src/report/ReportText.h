@@ -37,6 +37,18 @@ std::string ReportFileText(const ReportContact& contact, const std::string& body
 // becomes '?'; elsewhere the UTF-8 unchanged.
 std::string SystemCodePageText(const std::string& utf8);
 
+// The characters of the text (UTF-8) that the system's code page cannot hold, each
+// once, in the order they first appear, separated by a blank ("\u03a9 \u674e"); empty
+// when it holds them all (always outside Windows, and with a UTF-8 code page).
+std::string UnsavableCharacters(const std::string& utf8);
+#ifdef _WIN32
+// The same for a given Windows code page.
+std::string UnsavableCharacters(const std::string& utf8, unsigned codePage);
+#endif
+
+// The question asked before a report with such characters is saved.
+std::string UnsavableCharactersQuestion(const std::string& characters);
+
 // Writes the report whole or not at all: the text, in the system's code page, goes
 // to a file created new beside the target, which then replaces it, so a full disk
 // or a failed write never leaves a partial report under the chosen name. The path

@@ -45,6 +45,21 @@ void TfrmReport::BtnCancelRepClick() {
 }
 
 void TfrmReport::FileSaveExecute() {
+    ReportContact contact;
+    contact.name = ui->EdtName->text().toStdString();
+    contact.company = ui->EdtCompany->text().toStdString();
+    contact.phone = ui->EdtPhoneNo->text().toStdString();
+    contact.fax = ui->EdtFaxNo->text().toStdString();
+    contact.email = ui->EdtEmail->text().toStdString();
+    const std::string text = ReportFileText(contact, reportBody);
+    // The file stays in the PC's code page (the support desk's tools read it so): what
+    // it cannot hold would become '?', so the user decides first.
+    if (const std::string unsavable = UnsavableCharacters(text);
+        !unsavable.empty() &&
+        !presenter.Ask(this, QString::fromStdString(UnsavableCharactersQuestion(unsavable)),
+                       "Save As")) {
+        return;
+    }
     Presenter::SaveRequest request;
     request.title = "Save As";
     request.filter = "Text file (*.txt);;All files (*.*)";
@@ -59,15 +74,8 @@ void TfrmReport::FileSaveExecute() {
         presenter.ShowError(this, "Please enter a file name");
         return;
     }
-    ReportContact contact;
-    contact.name = ui->EdtName->text().toStdString();
-    contact.company = ui->EdtCompany->text().toStdString();
-    contact.phone = ui->EdtPhoneNo->text().toStdString();
-    contact.fax = ui->EdtFaxNo->text().toStdString();
-    contact.email = ui->EdtEmail->text().toStdString();
     const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "txt");
-    if (const int error = WriteReportFile(fileName, ReportFileText(contact, reportBody));
-        error != 0) {
+    if (const int error = WriteReportFile(fileName, text); error != 0) {
         presenter.ShowError(
             this, QString("The report could not be saved as %1: %2")
                       .arg(FileNameText(fileName), QString::fromLocal8Bit(SystemErrorText(error))));

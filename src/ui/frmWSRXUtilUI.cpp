@@ -21,12 +21,25 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
+#include <QPixmap>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 TfrmWSRXUtil* frmWSRXUtil = nullptr;
 
@@ -51,6 +64,27 @@ std::string LabelBytes(const QLabel* label) {
     return label->text().toLatin1().toStdString();
 }
 
+#ifdef _WIN32
+// The icon compiled into the .exe (IDI_ICON1), at the sizes Windows draws it.
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+        const auto handle = static_cast<HICON>(
+            LoadImageW(GetModuleHandleW(nullptr), L"IDI_ICON1", IMAGE_ICON, size, size, 0));
+        if (handle != nullptr) {
+            icon.addPixmap(QPixmap::fromImage(QImage::fromHICON(handle)));
+            DestroyIcon(handle);
+        }
+    }
+    return icon;
+}
+#else
+// On Linux the desktop entry gives the program its icon.
+QIcon ProgramIcon() {
+    return {};
+}
+#endif
+
 } // namespace
 
 TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
@@ -62,6 +96,11 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     // The title only: an application display name would be appended to the caption of
     // every box and dialog.
     setWindowTitle(Title);
+    // The program's icon in the title bar and the taskbar, and in every box and dialog.
+    if (const QIcon icon = ProgramIcon(); !icon.isNull()) {
+        QApplication::setWindowIcon(icon);
+        setWindowIcon(icon);
+    }
 
     FillPortList(
         QSettings(SettingsOrganization, SettingsApplication).value(LastPortKey).toString());
@@ -275,7 +314,8 @@ void TfrmWSRXUtil::FileSaveExecute() {
         return;
     }
     Hourglass hourglass;
-    const std::string fileName = CompleteFileName(QFile::encodeName(*chosen).toStdString(), "hex");
+    // The name as the file code takes it (UTF-8 on Windows, never the ANSI code page).
+    const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "hex");
     // The bar counts the blocks written, as the dump reports them.
     SetProgressMaximum(static_cast<int>(DumpBlockCount));
     ShowDumpProgress(0);
@@ -294,9 +334,14 @@ void TfrmWSRXUtil::FileSaveExecute() {
         RememberPort();
     }
     hourglass.Restore();
+    // The message's system texts are in the local 8-bit encoding, the file name in
+    // the file code's: the name goes in after the conversion.
+    const std::string namePlace = "\x01";
     const DumpOutcome outcome =
-        DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), fileName);
-    presenter.ShowMessage(this, QString::fromLocal8Bit(outcome.text), outcome.caption,
+        DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), namePlace);
+    const QString text = QString::fromLocal8Bit(outcome.text)
+                             .replace(QString::fromLatin1(namePlace), FileNameText(fileName));
+    presenter.ShowMessage(this, text, outcome.caption,
                           outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
     ui->ProgressBar->setTextVisible(false);
     ui->ProgressBar->setValue(0);

@@ -156,11 +156,22 @@ TEST_F(ProtocolFraming, RetriesWithAPauseAfterEveryFailure) {
 }
 
 TEST_F(ProtocolFraming, FailedWritesAreRetriedAndReported) {
-    port.writeResult = 5;
-    EXPECT_EQ(ReadSerial(), 5);
-    EXPECT_EQ(port.writes.size(), 5u);
-    EXPECT_TRUE(port.readRequests.empty());
-    EXPECT_EQ(pauses.size(), 5u);
+    // A failing write is tried on every attempt; a device that is gone (EIO on POSIX,
+    // ERROR_ACCESS_DENIED on Windows: both 5) ends the transaction at once.
+    struct Case {
+        std::int32_t writeResult;
+        std::size_t attempts;
+        std::size_t pauses;
+    };
+    for (const Case& entry : {Case{11, 5, 5}, Case{5, 1, 0}}) {
+        port.writes.clear();
+        pauses.clear();
+        port.writeResult = entry.writeResult;
+        EXPECT_EQ(ReadSerial(), entry.writeResult);
+        EXPECT_EQ(port.writes.size(), entry.attempts) << entry.writeResult;
+        EXPECT_TRUE(port.readRequests.empty());
+        EXPECT_EQ(pauses.size(), entry.pauses) << entry.writeResult;
+    }
 }
 
 TEST_F(ProtocolFraming, RefusedBeforeAnythingIsSent) {

@@ -89,4 +89,36 @@ TEST_F(ReportWrite, AnUnwritableLocationLeavesNothingBehind) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
 }
 
+// The characters a report would lose to its code page, named once each, in order.
+TEST(ReportCodePage, UnsavableCharactersAreNamedBeforeSaving) {
+    EXPECT_EQ(UnsavableCharactersQuestion("\u03a9 \u674e"),
+              "These characters cannot be saved in this PC's character set and would appear "
+              "as '?': \u03a9 \u674e. Save anyway?");
+#ifdef _WIN32
+    struct Case {
+        unsigned codePage;
+        const char* text;
+        const char* unsavable;
+    };
+    const Case cases[] = {
+        {1252, "Zo\u00eb \u03c9mega \u674e", "\u03c9 \u674e"},
+        {1252, "Name=J\u00fcrgen\r\nPhone=+49 \u20ac", ""}, // the euro sign is in 1252
+        {1252, "\u03a9\u03a9 \u674e \u03a9", "\u03a9 \u674e"},
+        {1252, "\xf0\x9f\x98\x80 emoji", "\xf0\x9f\x98\x80"}, // a surrogate pair is one
+        {1252, "\u0141\u00f3d\u017a", "\u0141 \u017a"},
+        {1250, "\u0141\u00f3d\u017a", ""}, // Central European holds Polish
+        {1251, "\u0416\u0443\u043a Zo\u00eb", "\u00eb"},
+        {65001, "\u674e", ""},
+        {1252, "", ""},
+    };
+    for (const Case& entry : cases) {
+        EXPECT_EQ(UnsavableCharacters(entry.text, entry.codePage), entry.unsavable)
+            << entry.codePage << " " << entry.text;
+    }
+#else
+    // Outside Windows the report is UTF-8 and holds every character.
+    EXPECT_EQ(UnsavableCharacters("Zo\u00eb \u03c9mega \u674e"), "");
+#endif
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "communication/ResultCodes.h"
 #include "operations/DumpFile.h"
+#include "operations/WidePath.h"
 #include "report/ReportText.h"
 
 #include <array>
@@ -47,6 +48,30 @@ TEST_F(Win32Files, ReportPathsThatCannotBeWritten) {
     EXPECT_NE(WriteReportFile((folder / "taken").string(), "text"), 0);
     // Nothing but the two entries made here: no temporary file is left.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
+}
+
+// Names in UTF-8 with letters of three scripts, which no ANSI code page holds at
+// once, reach the file system whole through every way the program opens files.
+TEST_F(Win32Files, NamesInAnyScriptOpenWhole) {
+    const std::filesystem::path sub =
+        folder / std::filesystem::path(L"J\u00fcrgen \u0396\u03c9\u03ae \u674e");
+    std::filesystem::create_directories(sub);
+    const std::string utf8 = (folder.string() + "\\J\u00fcrgen \u0396\u03c9\u03ae \u674e");
+    std::FILE* trace = OpenFile(utf8 + "\\trace \u674e.txt", "ab");
+    ASSERT_NE(trace, nullptr);
+    std::fputs("trace", trace);
+    std::fclose(trace);
+    EXPECT_EQ(ReadAll(sub / L"trace \u674e.txt"), "trace");
+
+    DumpFile dump;
+    ASSERT_EQ(dump.Open(utf8 + "\\dump \u03c9.hex"), 0);
+    const std::array<std::uint8_t, 3> bytes{1, 2, 3};
+    EXPECT_EQ(dump.Write(bytes), 0);
+    dump.Close();
+    EXPECT_EQ(ReadAll(sub / L"dump \u03c9.hex"), std::string("\x01\x02\x03"));
+
+    EXPECT_EQ(WriteReportFile(utf8 + "\\report \u00fc.txt", "Name=Ann"), 0);
+    EXPECT_EQ(ReadAll(sub / L"report \u00fc.txt"), "Name=Ann");
 }
 
 TEST_F(Win32Files, DumpFileIsExclusiveAndCutsAnOlderDump) {

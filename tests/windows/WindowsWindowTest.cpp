@@ -7,11 +7,13 @@
 #include "support/RecordingPresenter.h"
 #include "ui/Application.h"
 #include "ui/ProgramFolders.h"
+#include "ui/frmReport.h"
 #include "ui/frmTimeCalUI.h"
 #include "ui/frmWSRXUtilUI.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -69,6 +71,33 @@ private slots:
         QCOMPARE(WriteReportFile(FileNameBytes(target), text), 0);
         QCOMPARE(Bytes(target), QByteArray("Name=J\xfcrgen ?ukasz\nTest8 Passed"));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1); // no temporary left
+    }
+
+    // A field with characters the code page cannot hold: the dialog names them and
+    // asks first; No leaves the dialog as it was, Yes saves with '?' in their place.
+    void theReportDialogAsksBeforeLosingCharacters() {
+        if (GetACP() != 1252) {
+            QSKIP("written for the Western European code page");
+        }
+        for (const bool saveAnyway : {false, true}) {
+            RecordingPresenter presenter;
+            presenter.askAnswers = {saveAnyway};
+            const QString target = folder + QString("/report-%1.txt").arg(saveAnyway);
+            presenter.saveAnswers = {target};
+            TfrmReport report(nullptr, presenter, "Test8 Passed");
+            report.findChild<QLineEdit*>("EdtName")->setText(
+                QString::fromUtf8("Zo\u00eb \u03c9mega \u674e"));
+            report.FileSaveExecute();
+            QCOMPARE(presenter.questions.size(), std::size_t{1});
+            QCOMPARE(presenter.questions[0].text,
+                     QString::fromUtf8("These characters cannot be saved in this PC's character "
+                                       "set and would appear as '?': \u03c9 \u674e. Save anyway?"));
+            QCOMPARE(presenter.saveRequests.size(), std::size_t{saveAnyway ? 1u : 0u});
+            QCOMPARE(QFile::exists(target), saveAnyway);
+            if (saveAnyway) {
+                QVERIFY(Bytes(target).startsWith("Name=Zo\xeb ?mega ?\r\n"));
+            }
+        }
     }
 
     void aReportIsNeverWrittenIntoAFileLeftUnderItsTemporaryName() {

@@ -1,5 +1,12 @@
-// Windows backend of CSerial: one COM port through the Win32 communications API,
-// opened for synchronous (non-overlapped) I/O.
+// Windows backend of CSerial: one COM port through the Win32 communications API.
+//
+// The port is opened for overlapped I/O, and every read and write is a request that
+// the program waits for against its own deadline, then cancels (CancelIoEx) and waits
+// for once more when the deadline has passed: a driver that never finishes a request
+// (a USB-serial adapter pulled mid-transfer) cannot hold the program. The driver's
+// COMMTIMEOUTS stay set as a second line. A read asks only for the bytes the driver
+// already holds (ClearCommError's count), so the gap between bytes and the total
+// limit are the program's to keep, as on POSIX.
 
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
@@ -10,13 +17,86 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <windows.h>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How long a cancelled request may take to end before the port is given up on.
+constexpr milliseconds CancelWait{2000};
+// How often a read looks at the driver's queue while no byte is there.
+constexpr DWORD PollInterval = 5;
+// The line drains at about a millisecond a byte at 9600 baud with no flow control:
+// a write that cannot finish in twice that plus a second never will.
+constexpr std::uint32_t WriteMillisecondsPerByte = 2;
+constexpr std::uint32_t WriteMarginMilliseconds = 1000;
+
+// One overlapped request: its OVERLAPPED, its event and the bytes it transfers, all
+// owned here, so that a request the driver never ends can be left to it whole
+// (Abandon) without the caller's buffer or stack being written later.
+struct Request {
+    explicit Request(std::size_t size) : bytes(size) {
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~Request() {
+        if (overlapped.hEvent != nullptr) {
+            CloseHandle(overlapped.hEvent);
+        }
+    }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    OVERLAPPED overlapped{};
+    std::vector<std::uint8_t> bytes;
+};
+
+DWORD MillisecondsUntil(Clock::time_point deadline) {
+    const auto remaining = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+    return remaining > 0 ? static_cast<DWORD>(remaining) : 0;
+}
+
+// Waits for a started request until the deadline; past it, cancels the request and
+// waits for it to end. 0 with the bytes transferred (fewer than asked when the
+// deadline cut it short), or the system error the request ended with. A request that
+// does not end even when cancelled is left to the driver with its buffer (the
+// Request is released on purpose) and the port reported as gone.
+std::int32_t Finish(HANDLE port, std::unique_ptr<Request>& request, BOOL started,
+                    Clock::time_point deadline, DWORD& done) {
+    done = 0;
+    if (!started && GetLastError() != ERROR_IO_PENDING) {
+        return static_cast<std::int32_t>(GetLastError());
+    }
+    OVERLAPPED& overlapped = request->overlapped;
+    bool cancelled = false;
+    if (WaitForSingleObject(overlapped.hEvent, MillisecondsUntil(deadline)) != WAIT_OBJECT_0) {
+        cancelled = true;
+        CancelIoEx(port, &overlapped);
+        if (WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(CancelWait.count())) !=
+            WAIT_OBJECT_0) {
+            request.release(); // still the driver's: never freed, never reused
+            return ERROR_OPERATION_ABORTED;
+        }
+    }
+    if (GetOverlappedResult(port, &overlapped, &done, FALSE)) {
+        return 0;
+    }
+    const DWORD error = GetLastError();
+    // Our own cancellation is the deadline passing, not a failure of the device.
+    if (cancelled && error == ERROR_OPERATION_ABORTED) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(error);
+}
 
 HANDLE AsHandle(SerialHandle handle) {
     return static_cast<HANDLE>(handle);
@@ -68,7 +148,7 @@ std::int32_t CSerial::Open(const char* portName, std::uint32_t inQueue, std::uin
     }
 
     HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+                              FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         return Fail(SystemError());
     }
@@ -175,7 +255,10 @@ std::int32_t CSerial::SetTimeouts(std::uint32_t readTotalTimeoutConstant) {
     if (!GetCommTimeouts(AsHandle(handle), &timeouts)) {
         return Fail(SystemError());
     }
-    // The write time-outs are kept as the driver has them.
+    // The driver's own limits, behind the program's deadlines: the same gap and
+    // total for reads, and for writes the byte count at 9600 baud with a margin.
+    timeouts.WriteTotalTimeoutMultiplier = WriteMillisecondsPerByte;
+    timeouts.WriteTotalTimeoutConstant = WriteMarginMilliseconds;
     timeouts.ReadIntervalTimeout = ReadIntervalTimeout;
     timeouts.ReadTotalTimeoutMultiplier = ReadTotalTimeoutMultiplier;
     timeouts.ReadTotalTimeoutConstant = readTotalTimeoutConstant;
@@ -242,11 +325,28 @@ std::int32_t CSerial::Write(const void* data, std::uint32_t count, std::uint32_t
     if (!IsOpen()) {
         return NotOpen();
     }
-    DWORD done = 0;
-    const BOOL ok = WriteFile(AsHandle(handle), data, count, &done, nullptr);
-    written = done;
-    if (!ok) {
+    if (count == 0) {
+        return 0;
+    }
+    const auto deadline =
+        Clock::now() +
+        milliseconds(WriteMarginMilliseconds + std::uint64_t{WriteMillisecondsPerByte} * count);
+    auto request = std::make_unique<Request>(count);
+    if (request->overlapped.hEvent == nullptr) {
         return Fail(SystemError());
+    }
+    std::memcpy(request->bytes.data(), data, count);
+    const BOOL started =
+        WriteFile(AsHandle(handle), request->bytes.data(), count, nullptr, &request->overlapped);
+    DWORD done = 0;
+    if (const std::int32_t error = Finish(AsHandle(handle), request, started, deadline, done)) {
+        written = done;
+        return Fail(error);
+    }
+    written = done;
+    // A write the deadline (or the driver's own time-out) cut short.
+    if (done < count) {
+        return Fail(ERROR_TIMEOUT);
     }
     return 0;
 }
@@ -260,18 +360,61 @@ std::int32_t CSerial::Read(void* buffer, std::uint32_t count, std::uint32_t* pdw
     if (!IsOpen()) {
         return NotOpen();
     }
-    DWORD done = 0;
-    const BOOL ok = ReadFile(AsHandle(handle), buffer, count, &done, nullptr);
-    received = done;
-    if (!ok) {
-        lastError = SystemError();
+    const HANDLE port = AsHandle(handle);
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(port, &timeouts)) {
+        return Fail(SystemError());
     }
-    // Nothing within the time-outs is a time-out, even when ReadFile itself failed;
-    // lastError still tells the two apart.
-    if (done == 0) {
-        return Raw(LINK_ERR_TIMEOUT);
+    // One deadline for the whole read (count + C ms), and a second one that moves
+    // with every arrival once the first byte is in (the 100 ms gap).
+    const auto totalDeadline =
+        Clock::now() + milliseconds(std::uint64_t{count} * ReadTotalTimeoutMultiplier +
+                                    timeouts.ReadTotalTimeoutConstant);
+    auto deadline = totalDeadline;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    while (received < count) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        std::int32_t error = 0;
+        if (!ClearCommError(port, &errors, &status)) {
+            error = SystemError();
+        } else if (status.cbInQue > 0) {
+            const DWORD wanted = std::min<DWORD>(status.cbInQue, count - received);
+            auto request = std::make_unique<Request>(wanted);
+            if (request->overlapped.hEvent == nullptr) {
+                return Fail(SystemError());
+            }
+            // The bytes are in the driver's queue already: the request ends at once,
+            // and is given the gap at least, even past the deadline.
+            const auto requestDeadline =
+                std::max(deadline, Clock::now() + milliseconds(ReadIntervalTimeout));
+            const BOOL started =
+                ReadFile(port, request->bytes.data(), wanted, nullptr, &request->overlapped);
+            DWORD done = 0;
+            error = Finish(port, request, started, requestDeadline, done);
+            if (error == 0 && done > 0) {
+                std::memcpy(bytes + received, request->bytes.data(), done);
+                received += done;
+                deadline =
+                    std::min(totalDeadline, Clock::now() + milliseconds(ReadIntervalTimeout));
+                continue;
+            }
+        }
+        if (error != 0) {
+            // The device is gone or failing: hand over what arrived; the next read
+            // reports the error.
+            if (received > 0) {
+                break;
+            }
+            return Fail(error);
+        }
+        const DWORD wait = MillisecondsUntil(deadline);
+        if (wait == 0) {
+            break;
+        }
+        Sleep(std::min(wait, PollInterval));
     }
-    return lastError;
+    return received == 0 ? static_cast<std::int32_t>(LINK_ERR_TIMEOUT) : 0;
 }
 
 std::int32_t CSerial::Purge() {
