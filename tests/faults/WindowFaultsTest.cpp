@@ -136,7 +136,7 @@ private slots:
         });
         QCOMPARE(OnlyError(), "Unable to save memory dump\nThe connection to " +
                                   QString::fromStdString(logger->PortName()).chopped(1) +
-                                  " was lost after 4 of 1056 blocks. " + path +
+                                  " was lost after 4 of 1056 blocks: Input/output error. " + path +
                                   " holds the first 1024 bytes.");
         QVERIFY(DumpIsMemory(path, 1024));
         QVERIFY(QApplication::overrideCursor() == nullptr);

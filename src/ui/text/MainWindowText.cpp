@@ -125,8 +125,14 @@ DumpOutcome DumpOutcomeFor(const LinkOutcome& result, const DumpRecord& record,
         return {text, "Error", true};
     }
     if (result.systemError != 0 && result.portOpened) {
+        // The system's reason, which on Windows already ends with a full stop.
+        std::string reason = SystemErrorText(result.systemError);
+        if (reason.empty() || reason.back() != '.') {
+            reason += '.';
+        }
         return {"Unable to save memory dump\nThe connection to " + PortDisplayName(port) +
-                    " was lost " + AfterBlocks(record) + ". " + FileHolds(record, file),
+                    " was lost " + AfterBlocks(record) + ": " + reason + " " +
+                    FileHolds(record, file),
                 "Error", true};
     }
     if (result.systemError != 0) {

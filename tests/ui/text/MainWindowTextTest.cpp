@@ -48,8 +48,13 @@ TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
     record.blocks = 3;
     const DumpOutcome lost =
         DumpOutcomeFor(LinkOutcome::From(5, true), record, "ttyUSB0:", "a.hex");
-    EXPECT_EQ(lost.text, "Unable to save memory dump\nThe connection to ttyUSB0 was lost after 3 "
-                         "of 1056 blocks. a.hex holds the first 768 bytes.");
+    // The system's reason after the blocks, one full stop after it on either platform.
+    const std::string lostAfter = "Unable to save memory dump\nThe connection to ttyUSB0 was lost "
+                                  "after 3 of 1056 blocks: " +
+                                  SystemErrorText(5);
+    EXPECT_EQ(lost.text.rfind(lostAfter, 0), 0u) << lost.text;
+    EXPECT_TRUE(lost.text.ends_with(". a.hex holds the first 768 bytes.")) << lost.text;
+    EXPECT_EQ(lost.text.find(".."), std::string::npos) << lost.text;
     EXPECT_STREQ(lost.caption, "Error");
     EXPECT_TRUE(lost.warning);
 
