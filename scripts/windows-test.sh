@@ -140,6 +140,26 @@ DISPLAY=$large_display ONYX_WINE=$wine timeout 300 \
     "$program_windows" 'Z:'"$(pwd | tr / '\\')"'\build\windows\144dpi' || status=1
 timeout 60 "$wine" reg add "$pixels" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || status=1
 
+echo "== onyx.exe under Wine, on the simulated logger as COM5:"
+# The command line reads the logger as the window does and prints one JSON document;
+# the check below gives the harness its verdict.
+onyx_json=build/windows/onyx-info.json
+onyx_check() {
+    timeout 90 "$root/cmake/wine-test.sh" "$wine" build/windows/src/ui/onyx.exe info --json COM5: \
+        >"$onyx_json"
+    if grep -q '"serialNumber": "5902140"' "$onyx_json" && grep -q '"ok": true' "$onyx_json"; then
+        echo "onyx.exe info --json COM5: read serial number 5902140"
+        echo passed >"$prefix/drive_c/onyx-link/result"
+    else
+        echo "FAILED: onyx.exe info --json COM5: did not read the logger:" >&2
+        cat "$onyx_json" >&2
+    fi
+}
+export -f onyx_check
+export onyx_json prefix root wine
+ONYX_WINE=$wine timeout 120 build/windows-host/tests/windows/onyx-wine-link-harness --serve \
+    "$prefix/dosdevices" -- bash -c onyx_check || status=1
+
 echo "== Packing (build/windows: zip and installer)"
 (cd build/windows && cpack -G "ZIP;NSIS" >/dev/null) || status=1
 installer=$(ls build/windows/wellscribe-onyx-*-win64.exe 2>/dev/null | head -n 1)
@@ -158,8 +178,8 @@ if [ -n "$installer" ]; then
     entry_icon=$(timeout 60 "$wine" reg query "$uninstall_key" /v DisplayIcon 2>/dev/null |
         tr -d '\r' || true)
     if [ -z "$shortcut" ] || [ ! -f "$installed/Uninstall.exe" ] ||
-        [ "${version%% *}" != wellscribe-onyx ]; then
-        echo "FAILED: the installer left no Start-menu entry, uninstaller or working program" >&2
+        [ ! -f "$installed/onyx.exe" ] || [ "${version%% *}" != wellscribe-onyx ]; then
+        echo "FAILED: the installer left no Start-menu entry, uninstaller, onyx.exe or working program" >&2
         status=1
     elif [[ "$entry_icon" != *wellscribe-onyx.exe* ]]; then
         echo "FAILED: the entry under Apps has no icon of the program's: $entry_icon" >&2
