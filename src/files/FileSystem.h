@@ -1,8 +1,8 @@
 #pragma once
 
-// The program's own files on disk (the calibration log, and the files others may
-// route through here: the report, the dump): read a file whole, replace a file
-// atomically, create a new file exclusively, lock a file against other programs.
+// The program's own files on disk (the calibration log, the report, the dump):
+// read a file whole, replace a file atomically, create a new file exclusively,
+// open a file for this program alone, lock a file against other programs.
 // One interface; FileSystem_posix.cpp and FileSystem_win32.cpp hold the system
 // calls, as the serial port does. No Qt, no exceptions: every call returns a
 // FileResult that says what went wrong and why.
@@ -56,7 +56,10 @@ public:
     ~File();
 
     bool IsOpen() const;
+    // All of bytes at the file position; a file that is not open fails.
     FileResult Write(std::string_view bytes);
+    // Cuts the file to zero length; the next Write starts at its beginning.
+    FileResult Truncate();
     // The data written so far reaches the disk (fsync, FlushFileBuffers).
     FileResult FlushToDisk();
     // Closes it, reporting a failure the close alone may reveal.
@@ -64,6 +67,7 @@ public:
 
 private:
     friend FileResult CreateNewFile(const std::filesystem::path& path, File& file);
+    friend FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& created);
 #ifdef _WIN32
     void* handle = nullptr; // HANDLE
 #else
@@ -74,6 +78,18 @@ private:
 // Creates the file for writing; Exists when the name is taken (never opens or
 // empties a file someone else made).
 FileResult CreateNewFile(const std::filesystem::path& path, File& file);
+
+// Opens the file for reading and writing without emptying it, or creates it when
+// it does not exist (created says which), for this program alone until it closes:
+// share mode 0 on Windows, an exclusive flock on POSIX. Busy when another holder
+// has it under a flock (systemError EBUSY); on Windows that is the system's
+// sharing violation.
+FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& created);
+
+// Removes the file at path that file holds open, and closes file: on POSIX while
+// still held, so nobody takes the name in between; on Windows just after closing,
+// as a file open without sharing cannot be removed there.
+FileResult RemoveOpenFile(File& file, const std::filesystem::path& path);
 
 // A new file of this call's own beside target ("<target>.new-<process>-<n>"),
 // created exclusively for writing; fresh is its path.

@@ -114,6 +114,9 @@ bool File::IsOpen() const {
 
 FileResult File::Write(std::string_view bytes) {
     while (!bytes.empty()) {
+        if (fd < 0) {
+            return Failure(EBADF);
+        }
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) {
@@ -121,7 +124,17 @@ FileResult File::Write(std::string_view bytes) {
             }
             return Failure(errno);
         }
+        if (written == 0) {
+            return Failure(ENOSPC); // no progress: the disk took nothing
+        }
         bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+FileResult File::Truncate() {
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        return Failure(errno);
     }
     return {};
 }
@@ -146,6 +159,48 @@ FileResult CreateNewFile(const std::filesystem::path& path, File& file) {
     return {};
 }
 
+FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& created) {
+    created = false;
+    int fd = -1;
+    bool made = false;
+    // An existing file first; if it vanishes between the two attempts, or appears
+    // between them, one more round settles it.
+    for (int round = 0; round < 2 && fd < 0; ++round) {
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            made = fd >= 0;
+            if (fd < 0 && errno != EEXIST) {
+                break;
+            }
+        } else if (fd < 0) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        return Failure(errno);
+    }
+    // The flock keeps the file out of another holder's hands while this one has it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) {
+            return {FileStatus::Busy, EBUSY, Reason(EBUSY)};
+        }
+        return Failure(error);
+    }
+    file = File();
+    file.fd = fd;
+    created = made;
+    return {};
+}
+
+FileResult RemoveOpenFile(File& file, const std::filesystem::path& path) {
+    const FileResult result = ::unlink(path.c_str()) == 0 ? FileResult{} : Failure(errno);
+    file = File();
+    return result;
+}
+
 bool IsReadOnly(const std::filesystem::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
@@ -166,7 +221,9 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && IsReadOnly(target)) {
-        return {FileStatus::ReadOnly, EACCES, "the file is read-only"};
+        // EROFS when the whole file system is read-only, so the reason says so.
+        const int denied = ::access(target.c_str(), W_OK) != 0 && errno == EROFS ? EROFS : EACCES;
+        return {FileStatus::ReadOnly, denied, "the file is read-only"};
     }
     std::filesystem::path fresh;
     File file;

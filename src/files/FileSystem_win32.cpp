@@ -122,12 +122,27 @@ bool File::IsOpen() const {
 
 FileResult File::Write(std::string_view bytes) {
     while (!bytes.empty()) {
+        if (handle == nullptr) {
+            return Failure(ERROR_INVALID_HANDLE);
+        }
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
         if (!WriteFile(static_cast<HANDLE>(handle), bytes.data(), chunk, &written, nullptr)) {
             return LastFailure();
         }
+        if (written == 0) {
+            return Failure(ERROR_DISK_FULL); // no progress: the disk took nothing
+        }
         bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+FileResult File::Truncate() {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(static_cast<HANDLE>(handle), start, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(static_cast<HANDLE>(handle))) {
+        return LastFailure();
     }
     return {};
 }
@@ -151,6 +166,31 @@ FileResult CreateNewFile(const std::filesystem::path& path, File& file) {
     file = File();
     file.handle = handle;
     return {};
+}
+
+FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& created) {
+    created = false;
+    // Share mode 0: nobody else may open the file while this handle is open.
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool made = false;
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        made = handle != INVALID_HANDLE_VALUE;
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return LastFailure();
+    }
+    file = File();
+    file.handle = handle;
+    created = made;
+    return {};
+}
+
+FileResult RemoveOpenFile(File& file, const std::filesystem::path& path) {
+    file = File();
+    return DeleteFileW(path.c_str()) ? FileResult{} : LastFailure();
 }
 
 bool IsReadOnly(const std::filesystem::path& path) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "files/FileSystem.h"
+
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 
@@ -38,13 +41,9 @@ public:
     std::int32_t SystemError() const { return systemError; }
 
 private:
-    std::string name;
+    files::File file;
+    std::filesystem::path path;
     bool created = false;
     bool emptied = false; // cut to zero length, or new
     std::int32_t systemError = 0;
-#ifdef _WIN32
-    void* handle = nullptr; // HANDLE
-#else
-    int fd = -1;
-#endif
 };

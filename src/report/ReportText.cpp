@@ -1,17 +1,13 @@
 #include "report/ReportText.h"
 
+#include "files/FileSystem.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <string_view>
 #include <vector>
 #ifdef _WIN32
 #include "operations/WidePath.h"
 
 #include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
 #endif
 
 std::string BuildReportBody(const ReportLabels& labels, std::int32_t selfTestResult) {
@@ -130,42 +126,6 @@ std::string UnsavableCharacters(const std::string& utf8, unsigned codePage) {
 std::string UnsavableCharacters(const std::string& utf8) {
     return UnsavableCharacters(utf8, GetACP());
 }
-
-int WriteReportFile(const std::string& path, const std::string& bytes) {
-    const std::wstring target = WidePath(path);
-    const std::wstring temporary = target + L".part-" + std::to_wstring(GetCurrentProcessId());
-    // A new file or none: never into a file that someone else left under that name.
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return static_cast<int>(GetLastError());
-    }
-    const std::string text = SystemCodePageText(bytes);
-    int error = 0;
-    std::string_view rest = text;
-    while (error == 0 && !rest.empty()) {
-        DWORD written = 0;
-        if (!WriteFile(file, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
-            written == 0) {
-            error = static_cast<int>(GetLastError());
-        }
-        rest.remove_prefix(written);
-    }
-    if (error == 0 && !FlushFileBuffers(file)) {
-        error = static_cast<int>(GetLastError());
-    }
-    if (!CloseHandle(file) && error == 0) {
-        error = static_cast<int>(GetLastError());
-    }
-    if (error == 0 && !MoveFileExW(temporary.c_str(), target.c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = static_cast<int>(GetLastError());
-    }
-    if (error != 0) {
-        DeleteFileW(temporary.c_str());
-    }
-    return error;
-}
 #else
 std::string SystemCodePageText(const std::string& utf8) {
     return utf8;
@@ -174,35 +134,11 @@ std::string SystemCodePageText(const std::string& utf8) {
 std::string UnsavableCharacters(const std::string&) {
     return {};
 }
+#endif
 
 int WriteReportFile(const std::string& path, const std::string& bytes) {
-    const std::string temporary = path + ".part-" + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return errno;
-    }
-    int error = 0;
-    std::string_view rest = bytes;
-    while (error == 0 && !rest.empty()) {
-        const ssize_t written = write(fd, rest.data(), rest.size());
-        if (written > 0) {
-            rest.remove_prefix(static_cast<std::size_t>(written));
-        } else if (written < 0 && errno != EINTR) {
-            error = errno;
-        }
-    }
-    if (error == 0 && fsync(fd) != 0) {
-        error = errno;
-    }
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(temporary.c_str());
-    }
-    return error;
+    // A read-only report comes back with the system's access-denied code.
+    return static_cast<int>(
+        files::ReplaceFileContents(files::PathFromName(path), SystemCodePageText(bytes))
+            .systemError);
 }
-#endif

@@ -51,7 +51,8 @@ std::string UnsavableCharactersQuestion(const std::string& characters);
 
 // Writes the report whole or not at all: the text, in the system's code page, goes
 // to a file created new beside the target, which then replaces it, so a full disk
-// or a failed write never leaves a partial report under the chosen name. The path
-// is UTF-8 on Windows. Returns 0 or the system's error code (GetLastError's on
-// Windows, errno's elsewhere).
+// or a failed write never leaves a partial report under the chosen name
+// (files::ReplaceFileContents). A read-only report is left as it is and gives the
+// system's access-denied code. The path is UTF-8 on Windows. Returns 0 or the
+// system's error code (GetLastError's on Windows, errno's elsewhere).
 int WriteReportFile(const std::string& path, const std::string& bytes);

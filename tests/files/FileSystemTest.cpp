@@ -80,4 +80,43 @@ TEST(FileSystem, AReplacedFileKeepsItsModeAndAReadOnlyOneStays) {
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), fs::directory_iterator()), 1);
 }
 
+// A file opened exclusively: kept as it is until truncated, one holder at a time,
+// and removed by its holder.
+TEST(FileSystem, AnExclusiveFileIsKeptUntilTruncatedAndHeldByOne) {
+    TemporaryFolder scratch{"onyx-files"};
+    const fs::path kept = scratch.Path() / "kept.bin";
+    std::ofstream(kept, std::ios::binary) << "earlier, longer";
+    const struct {
+        fs::path path;
+        bool created;
+    } cases[] = {{kept, false}, {scratch.Path() / "new.bin", true}};
+    for (const auto& c : cases) {
+        files::File file;
+        bool created = !c.created;
+        ASSERT_TRUE(files::OpenExclusive(c.path, file, created)) << c.path;
+        EXPECT_EQ(created, c.created) << c.path;
+        files::File second;
+        EXPECT_FALSE(files::OpenExclusive(c.path, second, created)) << c.path;
+        EXPECT_FALSE(second.IsOpen());
+        ASSERT_TRUE(file.Close());
+        std::string bytes;
+        ASSERT_TRUE(files::ReadWholeFile(c.path, bytes)) << c.path;
+        EXPECT_EQ(bytes, c.created ? "" : "earlier, longer");
+
+        ASSERT_TRUE(files::OpenExclusive(c.path, file, created));
+        EXPECT_FALSE(created) << "the second time it exists";
+        ASSERT_TRUE(file.Truncate() && file.Write("new") && file.Write("er"));
+        ASSERT_TRUE(file.Close());
+        ASSERT_TRUE(files::ReadWholeFile(c.path, bytes));
+        EXPECT_EQ(bytes, "newer");
+        EXPECT_NE(file.Write("x").systemError, 0) << "a closed file is not written";
+    }
+    files::File file;
+    bool created = false;
+    ASSERT_TRUE(files::OpenExclusive(kept, file, created));
+    EXPECT_TRUE(files::RemoveOpenFile(file, kept));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(fs::exists(kept));
+}
+
 } // namespace
