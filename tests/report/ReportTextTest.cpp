@@ -89,6 +89,17 @@ TEST_F(ReportWrite, AnUnwritableLocationLeavesNothingBehind) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
 }
 
+// A report marked read-only stays as it is, and the save says access is denied.
+TEST_F(ReportWrite, AReadOnlyReportIsRefusedAndKept) {
+    const auto path = folder / "report.txt";
+    std::ofstream(path) << "old";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    EXPECT_EQ(WriteReportFile(path.string(), "new"), EACCES);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    EXPECT_EQ(ReadAll(path), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
 // The characters a report would lose to its code page, named once each, in order.
 TEST(ReportCodePage, UnsavableCharactersAreNamedBeforeSaving) {
     EXPECT_EQ(UnsavableCharactersQuestion("\u03a9 \u674e"),
