@@ -2,6 +2,7 @@
 
 #include "support/TemporaryFolder.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -91,10 +92,15 @@ TEST_F(ReportWrite, AnUnwritableLocationLeavesNothingBehind) {
 
 // A report marked read-only stays as it is, and the save says access is denied.
 TEST_F(ReportWrite, AReadOnlyReportIsRefusedAndKept) {
+#ifdef _WIN32
+    constexpr int AccessDenied = 5; // ERROR_ACCESS_DENIED
+#else
+    constexpr int AccessDenied = EACCES;
+#endif
     const auto path = folder / "report.txt";
     std::ofstream(path) << "old";
     std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-    EXPECT_EQ(WriteReportFile(path.string(), "new"), EACCES);
+    EXPECT_EQ(WriteReportFile(path.string(), "new"), AccessDenied);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     EXPECT_EQ(ReadAll(path), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
