@@ -120,13 +120,24 @@ bool Utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string& text, std:
     return true;
 }
 
+bool StartsWithByteOrderMark(std::string_view bytes) {
+    return bytes.starts_with("\xEF\xBB\xBF") || bytes.starts_with("\xFF\xFE") ||
+           bytes.starts_with("\xFE\xFF");
+}
+
 std::string LogBytes(const std::vector<std::string>& lines) {
-    std::size_t size = 0;
+    std::size_t size = 3;
     for (const std::string& line : lines) {
         size += line.size() + 2;
     }
     std::string bytes;
     bytes.reserve(size);
+    // A first line that itself begins with a byte-order mark's bytes is written after
+    // a UTF-8 mark of its own, so that the next read never takes them for the file's
+    // mark and reads the log in another encoding.
+    if (!lines.empty() && StartsWithByteOrderMark(lines.front())) {
+        bytes += "\xEF\xBB\xBF";
+    }
     for (const std::string& line : lines) {
         bytes += line;
         bytes += "\r\n";

@@ -155,8 +155,9 @@ void CheckLog(std::string_view text) {
     }
     FUZZ_CHECK(!reloaded.RemoveCompletedLines().Failed());
     FUZZ_CHECK(reloaded.Lines() == kept);
-    // Read back, every kept line is there, or the load fails: a kept first line that
-    // begins with a byte-order mark makes the file read in that encoding.
+    // Read back, every kept line is there; only a kept first line that begins with a
+    // byte-order mark's bytes and is no UTF-8 may make the load fail, never read
+    // other lines.
     CalibrationLog pruned(file);
     const bool loaded = pruned.Load().status == CalibrationLog::LoadStatus::Loaded;
     FUZZ_CHECK(!loaded || pruned.Lines() == kept);
