@@ -147,6 +147,20 @@ TEST_F(LogFile, RemoveCompletedRewritesTheFileWithTheRest) {
     EXPECT_EQ(ReadFile(), Started + "\r\n");
 }
 
+// A line that begins with a byte-order mark's bytes and becomes the first line is
+// never read back as the file's mark: it keeps its bytes, or the log fails to load.
+TEST_F(LogFile, AFirstLineThatBeginsLikeAByteOrderMarkIsNeverMisread) {
+    for (const std::string& marked : {"\xEF\xBB\xBF" + Started, "\xFE\xFF" + Started}) {
+        WriteFile(Completed + "\r\n" + marked + "\r\n");
+        CalibrationLog log(LogPath());
+        ASSERT_EQ(log.Load().status, CalibrationLog::LoadStatus::Loaded);
+        ASSERT_FALSE(log.RemoveCompleted());
+        CalibrationLog again(LogPath());
+        const bool loaded = again.Load().status == CalibrationLog::LoadStatus::Loaded;
+        EXPECT_TRUE(loaded ? again.Lines() == Lines{marked} : marked.starts_with("\xFE"));
+    }
+}
+
 TEST_F(LogFile, RemoveCompletedWritesNoFileWhenItWasDeleted) {
     WriteFile(Started + "\r\n" + Completed + "\r\n");
     CalibrationLog log(LogPath());
