@@ -43,4 +43,15 @@ FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
     return result;
 }
 
+FileResult WriteToDiskAndClose(File& file, std::string_view bytes) {
+    FileResult result = file.Write(bytes);
+    if (result) {
+        result = file.FlushToDisk();
+    }
+    if (FileResult closed = file.Close(); result && !closed) {
+        result = closed;
+    }
+    return result;
+}
+
 } // namespace files

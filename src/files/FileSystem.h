@@ -95,6 +95,9 @@ FileResult RemoveOpenFile(File& file, const std::filesystem::path& path);
 // created exclusively for writing; fresh is its path.
 FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
                             std::filesystem::path& fresh);
+// Writes all of bytes, brings them to the disk and closes the file; the first
+// failure of the three.
+FileResult WriteToDiskAndClose(File& file, std::string_view bytes);
 // This program's process number, which keeps its new files' names apart from
 // another program's.
 unsigned long CurrentProcessId();

@@ -234,13 +234,7 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     if (existed) {
         ::chmod(fresh.c_str(), old.st_mode & 07777); // keeps the permissions it had
     }
-    result = file.Write(bytes);
-    if (result) {
-        result = file.FlushToDisk();
-    }
-    if (FileResult closed = file.Close(); result && !closed) {
-        result = closed;
-    }
+    result = WriteToDiskAndClose(file, bytes);
     if (result && ::rename(fresh.c_str(), target.c_str()) != 0) {
         result = Failure(errno);
     }

@@ -213,13 +213,7 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     if (!result) {
         return result;
     }
-    result = file.Write(bytes);
-    if (result) {
-        result = file.FlushToDisk();
-    }
-    if (FileResult closed = file.Close(); result && !closed) {
-        result = closed;
-    }
+    result = WriteToDiskAndClose(file, bytes);
     // The old file's attributes (hidden, archive) stay with the name.
     if (const DWORD old = GetFileAttributesW(target.c_str());
         result && old != INVALID_FILE_ATTRIBUTES) {
