@@ -3,30 +3,80 @@
 #include "files/FileSystem.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <system_error>
+
+// The log's lock as this program holds it: one flock (LockFileEx) for every copy
+// of the log in the program, and a turn for each change, so that the loggers of a
+// batch run side by side while other programs wait.
+struct CalibrationLog::SharedLock {
+    files::FileLock lock;
+    std::mutex changes;
+};
 
 namespace {
 
 constexpr std::string_view LeftUnchanged = "The file was left unchanged.";
 
+bool Exists(const std::filesystem::path& file) {
+    return files::KindOf(file) != files::PathKind::Missing;
+}
+
+// "The file was left unchanged.", said only of a file that is there.
+std::string Unchanged(const std::filesystem::path& file, std::string_view more = {}) {
+    if (!Exists(file)) {
+        return {};
+    }
+    return "\n" + std::string(LeftUnchanged) + std::string(more);
+}
+
 std::string CannotRead(const std::filesystem::path& file, const std::string& reason) {
-    return "Cannot read " + files::PathText(file) + ": " + reason + ".\n" +
-           std::string(LeftUnchanged) + " Nothing is saved to it until it can be read.";
+    return "Cannot read " + files::PathText(file) + ": " + reason + "." +
+           Unchanged(file, " Nothing is saved to it until it can be read.");
 }
 
 std::string CannotSave(const std::filesystem::path& file, const files::FileResult& result) {
     if (result.status == files::FileStatus::ReadOnly) {
-        return files::PathText(file.filename()) + " is read-only: " + files::PathText(file) +
-               ".\n" + std::string(LeftUnchanged);
+        return files::PathText(file.filename()) + " is read-only: " + files::PathText(file) + "." +
+               Unchanged(file);
     }
-    return "Cannot save " + files::PathText(file) + ": " + result.reason + ".\n" +
-           std::string(LeftUnchanged);
+    return "Cannot save " + files::PathText(file) + ": " + result.reason + "." + Unchanged(file);
 }
 
 std::string Busy(const std::filesystem::path& file, std::chrono::milliseconds waited) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
     return "Cannot save " + files::PathText(file) + ": another program is changing it (waited " +
-           std::to_string(seconds) + " s).\n" + std::string(LeftUnchanged) +
-           " Try again when the other program is done.";
+           std::to_string(seconds) + " s)." +
+           Unchanged(file, " Try again when the other program is done.");
+}
+
+// A path that is no regular file: refused before it is opened.
+std::string NotAFile(const std::filesystem::path& file, files::PathKind kind) {
+    return files::PathText(file) + " is " + files::KindText(kind) +
+           ", not a calibration log: give the name of a file.";
+}
+
+std::mutex lockRegistryMutex;
+std::map<std::filesystem::path, std::weak_ptr<CalibrationLog::SharedLock>> lockRegistry;
+
+// This program's hold of the lock file: shared when another copy of the log holds it.
+files::FileResult ShareLock(const std::filesystem::path& lockPath, std::chrono::milliseconds wait,
+                            std::shared_ptr<CalibrationLog::SharedLock>& shared) {
+    const std::lock_guard guard(lockRegistryMutex);
+    if (auto held = lockRegistry[lockPath].lock()) {
+        shared = std::move(held);
+        return {};
+    }
+    auto fresh = std::make_shared<CalibrationLog::SharedLock>();
+    const files::FileResult locked = files::LockFile(lockPath, fresh->lock, wait);
+    if (locked) {
+        lockRegistry[lockPath] = fresh;
+        shared = std::move(fresh);
+    }
+    return locked;
 }
 
 // The line (counted from 1) that holds the byte at `at` of the text.
@@ -287,6 +337,14 @@ std::filesystem::path CalibrationLog::PathIn(const std::filesystem::path& execut
 
 CalibrationLog::CalibrationLog(std::filesystem::path file) : file(std::move(file)) {}
 
+CalibrationLog::~CalibrationLog() = default;
+
+std::filesystem::path CalibrationLog::PendingPath() const {
+    std::filesystem::path pending = files::ReplaceTarget(file);
+    pending += PendingSuffix;
+    return pending;
+}
+
 std::filesystem::path CalibrationLog::LockPath() const {
     std::filesystem::path lock = files::ReplaceTarget(file);
     lock += LockSuffix;
@@ -299,6 +357,11 @@ bool CalibrationLog::FileExists() const {
 }
 
 CalibrationLog::LoadResult CalibrationLog::Load() {
+    if (const files::PathKind kind = files::KindOf(file); kind != files::PathKind::Regular &&
+                                                          kind != files::PathKind::Missing &&
+                                                          kind != files::PathKind::Unknown) {
+        return {LoadStatus::Failed, NotAFile(file, kind)};
+    }
     std::string bytes;
     const files::FileResult read = files::ReadWholeFile(file, bytes);
     if (read.status == files::FileStatus::NotFound) {
@@ -337,8 +400,15 @@ CalibrationLog::ChangeResult CalibrationLog::Change(const Edit& edit, WhenMissin
         edit(lines);
         return {ChangeStatus::ListOnly, {}};
     }
-    files::FileLock lock;
-    const files::FileResult locked = files::LockFile(LockPath(), lock, lockWait);
+    std::shared_ptr<SharedLock> lock = heldLock;
+    files::FileResult locked;
+    if (!lock) {
+        locked = ShareLock(LockPath(), lockWait, lock);
+    }
+    std::unique_lock<std::mutex> turn;
+    if (lock) {
+        turn = std::unique_lock(lock->changes);
+    }
     const LoadResult loaded = Load();
     if (loaded.status == LoadStatus::Failed) {
         return {ChangeStatus::Failed, loaded.error};
@@ -414,4 +484,172 @@ CalibrationLog::SaveError CalibrationLog::RemoveCompleted() {
         return std::move(result.error);
     }
     return std::nullopt;
+}
+
+files::FileResult CalibrationLog::HoldLock() {
+    if (heldLock) {
+        return {};
+    }
+    return ShareLock(LockPath(), lockWait, heldLock);
+}
+
+void CalibrationLog::ReleaseLock() {
+    heldLock.reset();
+}
+
+CalibrationLog::SaveError CalibrationLog::PrepareChange() {
+    std::int64_t kindError = 0;
+    const files::PathKind kind = files::KindOf(file, &kindError);
+    if (kind == files::PathKind::Unknown) {
+        return CannotRead(file, std::system_category().message(static_cast<int>(kindError)));
+    }
+    if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
+        return NotAFile(file, kind);
+    }
+    std::filesystem::path folder = files::ReplaceTarget(file).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    if (files::KindOf(folder) == files::PathKind::Missing) {
+        return "Cannot save " + files::PathText(file) + ": the folder " + files::PathText(folder) +
+               " does not exist.";
+    }
+    if (const files::FileResult probe = files::FolderTakesNewFiles(folder); !probe) {
+        return "Cannot save " + files::PathText(file) + ": no new file can be made in its folder " +
+               files::PathText(folder) + " (" + probe.reason + ")." + Unchanged(file);
+    }
+    if (const files::FileResult locked = HoldLock(); !locked) {
+        if (locked.status == files::FileStatus::Busy) {
+            return Busy(file, lockWait);
+        }
+        return "Cannot lock " + files::PathText(LockPath()) + ", the lock file of " +
+               files::PathText(file) + ": " + locked.reason + "." + Unchanged(file);
+    }
+    if (const LoadResult loaded = Load(); loaded.status == LoadStatus::Failed) {
+        return loaded.error;
+    }
+    std::string error;
+    if (FindPending(0, error); !error.empty()) {
+        return error;
+    }
+    return ReadOnlyError();
+}
+
+std::optional<PendingStop> CalibrationLog::FindPending(std::uint32_t serialNumber,
+                                                       std::string& error) const {
+    const std::filesystem::path path = PendingPath();
+    std::string bytes;
+    const files::FileResult read = files::ReadWholeFile(path, bytes);
+    if (read.status == files::FileStatus::NotFound) {
+        return std::nullopt;
+    }
+    std::vector<PendingStop> stops;
+    std::string why;
+    if (!read) {
+        why = read.reason;
+    } else if (!ParsePending(bytes, stops, why)) {
+        stops.clear();
+    }
+    if (!why.empty()) {
+        error = CannotRead(path, why);
+        return std::nullopt;
+    }
+    for (const PendingStop& stop : stops) {
+        if (stop.serialNumber == serialNumber) {
+            return stop;
+        }
+    }
+    return std::nullopt;
+}
+
+CalibrationLog::SaveError CalibrationLog::ChangePending(const PendingEdit& edit) {
+    std::shared_ptr<SharedLock> lock = heldLock;
+    if (!lock) {
+        if (const files::FileResult locked = ShareLock(LockPath(), lockWait, lock); !locked) {
+            return locked.status == files::FileStatus::Busy ? Busy(PendingPath(), lockWait)
+                                                            : CannotSave(PendingPath(), locked);
+        }
+    }
+    const std::lock_guard turn(lock->changes);
+    const std::filesystem::path path = PendingPath();
+    std::string bytes;
+    const files::FileResult read = files::ReadWholeFile(path, bytes);
+    std::vector<PendingStop> stops;
+    std::string why;
+    if (!read && read.status != files::FileStatus::NotFound) {
+        return CannotRead(path, read.reason);
+    }
+    if (read && !ParsePending(bytes, stops, why)) {
+        return CannotRead(path, why);
+    }
+    edit(stops);
+    if (stops.empty()) {
+        if (const files::FileResult removed = files::RemoveFile(path); !removed) {
+            return CannotSave(path, removed);
+        }
+        return std::nullopt;
+    }
+    if (const files::FileResult saved = files::ReplaceFileContents(path, PendingText(stops));
+        !saved) {
+        return CannotSave(path, saved);
+    }
+    return std::nullopt;
+}
+
+CalibrationLog::SaveError CalibrationLog::NotePending(const PendingStop& stop) {
+    return ChangePending([&stop](std::vector<PendingStop>& stops) {
+        std::erase_if(stops, [&stop](const PendingStop& other) {
+            return other.serialNumber == stop.serialNumber;
+        });
+        stops.push_back(stop);
+    });
+}
+
+CalibrationLog::SaveError CalibrationLog::DropPending(std::uint32_t serialNumber) {
+    return ChangePending([serialNumber](std::vector<PendingStop>& stops) {
+        std::erase_if(stops, [serialNumber](const PendingStop& other) {
+            return other.serialNumber == serialNumber;
+        });
+    });
+}
+
+std::string PendingText(const std::vector<PendingStop>& stops) {
+    std::string text;
+    for (const PendingStop& stop : stops) {
+        text += std::to_string(stop.serialNumber) + "," + std::to_string(stop.correction) + "," +
+                stop.record + "\r\n";
+    }
+    return text;
+}
+
+bool ParsePending(std::string_view text, std::vector<PendingStop>& stops, std::string& error) {
+    const std::vector<std::string> lines = SplitLogText(text);
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        const std::string_view line = lines[index];
+        const std::size_t serialEnd = SerialField(line);
+        const std::size_t correctionEnd = line.find(',', serialEnd);
+        PendingStop stop;
+        bool read = serialEnd > 1 && serialEnd <= 9 && correctionEnd != std::string_view::npos &&
+                    text.find('\0') == std::string_view::npos;
+        if (read) {
+            const std::string serial(line.substr(0, serialEnd - 1));
+            const std::string correction(line.substr(serialEnd, correctionEnd - serialEnd));
+            const unsigned long serialNumber = std::stoul(serial);
+            char* end = nullptr;
+            const long value = std::strtol(correction.c_str(), &end, 10);
+            stop.record = line.substr(correctionEnd + 1);
+            read = serialNumber <= 0xFFFFFF && !correction.empty() && *end == '\0' &&
+                   value >= INT16_MIN && value <= INT16_MAX &&
+                   CalibrationLog::IsCompletedLine(stop.record) &&
+                   stop.record.starts_with(serial + ",");
+            stop.serialNumber = static_cast<std::uint32_t>(serialNumber);
+            stop.correction = static_cast<std::int16_t>(value);
+        }
+        if (!read) {
+            error = "line " + std::to_string(index + 1) + " is not a noted stop";
+            return false;
+        }
+        stops.push_back(std::move(stop));
+    }
+    return true;
 }

@@ -1,16 +1,28 @@
 #pragma once
 
 #include "calibration/DateTimeValue.h"
+#include "files/FileSystem.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// A stop whose measurement is noted but not yet in the log: the correction to
+// write into the logger and the completed record to put in the log. Kept in
+// "LogTime.csv.pending" beside the log, one "serial,correction,record" a line,
+// until the record is saved; the log's own lines never hold this state.
+struct PendingStop {
+    std::uint32_t serialNumber = 0;
+    std::int16_t correction = 0;
+    std::string record;
+};
 
 // The calibration log LogTime.csv beside the executable: one line per logger,
 // "serial,start" while its calibration runs, "serial,start,clock,temperature, R s/day"
@@ -26,6 +38,8 @@ public:
     static constexpr std::string_view FileName = "LogTime.csv";
     // The lock file beside the log: "LogTime.csv.lock".
     static constexpr std::string_view LockSuffix = ".lock";
+    // The noted stops beside the log: "LogTime.csv.pending".
+    static constexpr std::string_view PendingSuffix = ".pending";
     // How long a change waits for another program's lock before giving up.
     static constexpr std::chrono::milliseconds DefaultLockWait{5000};
 
@@ -73,9 +87,13 @@ public:
     static std::filesystem::path PathIn(const std::filesystem::path& executableDirectory);
 
     explicit CalibrationLog(std::filesystem::path file);
+    ~CalibrationLog();
+    CalibrationLog(CalibrationLog&&) = default;
+    CalibrationLog& operator=(CalibrationLog&&) = default;
 
     const std::filesystem::path& Path() const { return file; }
     std::filesystem::path LockPath() const;
+    std::filesystem::path PendingPath() const;
     const std::vector<std::string>& Lines() const { return lines; }
     std::size_t Count() const { return lines.size(); }
     const std::string& Line(std::size_t index) const { return lines.at(index); }
@@ -87,8 +105,29 @@ public:
     }
 
     // Reads the whole file (see DecodeLogText) and, when it reads, replaces the
-    // list with its lines.
+    // list with its lines. A path that is no regular file (a folder, a FIFO, a
+    // device) fails at once, without being opened.
     LoadResult Load();
+
+    // The checks a start or a stop makes before it sends the logger anything, so
+    // that its record can be saved once the logger is changed: the log's lock is
+    // taken (and kept until ReleaseLock), the log and the noted stops read whole,
+    // the path is a regular file or none, its folder takes new files, and the log
+    // is not read-only. The text names the file at fault and the reason.
+    SaveError PrepareChange();
+    // Keeps the log's lock until ReleaseLock: a sequence that changes the logger
+    // and then the log is one change for other programs. Other copies of the log
+    // in this program share the lock, and their changes take turns.
+    files::FileResult HoldLock();
+    void ReleaseLock();
+
+    // The noted stop of a logger, if any (see PendingStop); error when the file of
+    // noted stops cannot be read whole.
+    std::optional<PendingStop> FindPending(std::uint32_t serialNumber, std::string& error) const;
+    // Notes a logger's stop, replacing an earlier note of it; saved to disk first.
+    SaveError NotePending(const PendingStop& stop);
+    // Drops a logger's note; the file goes when it holds no more.
+    SaveError DropPending(std::uint32_t serialNumber);
     bool FileExists() const;
 
     // The first line whose first field (the text before its first comma) is the
@@ -126,11 +165,22 @@ public:
     // RemoveCompletedLines, as a SaveError.
     SaveError RemoveCompleted();
 
+    struct SharedLock;
+
 private:
+    using PendingEdit = std::function<void(std::vector<PendingStop>&)>;
+    SaveError ChangePending(const PendingEdit& edit);
+
     std::filesystem::path file;
     std::vector<std::string> lines;
     std::chrono::milliseconds lockWait = DefaultLockWait;
+    std::shared_ptr<SharedLock> heldLock;
 };
+
+// The noted stops' file text, and back; false with error (naming the line) when
+// a line is no noted stop.
+std::string PendingText(const std::vector<PendingStop>& stops);
+bool ParsePending(std::string_view text, std::vector<PendingStop>& stops, std::string& error);
 
 // The log's bytes as text lines: a UTF-8 byte-order mark is dropped (the rest must
 // be UTF-8), UTF-16 with either byte-order mark is read as UTF-16 and held as UTF-8,

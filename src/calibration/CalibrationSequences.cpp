@@ -58,6 +58,7 @@ public:
         CalibrationOutcome outcome;
         outcome.kind = CalibrationOutcome::Kind::LinkError;
         outcome.link = Outcome(code);
+        outcome.status = CalibrationStatus::Failed;
         return outcome;
     }
 
@@ -139,11 +140,9 @@ public:
             }));
     }
 
-    // The end that starting and stopping share: the logger's clock set to the PC
-    // clock (time: the PC time sent), then write access closed.
-    std::int32_t SetClockAndClose(PcClock& clock, DateTimeValue& time) {
-        Pause();
-        time = clock.Now();
+    // The end that starting and stopping share: the logger's clock set to time
+    // (the PC clock, taken by the caller after its pause), then write access closed.
+    std::int32_t SetClockAndClose(DateTimeValue time) {
         std::int32_t result = Sent(SetClock(FormatDateTime(ClockDateTimeFormat, time)));
         if (result != LINK_OK) {
             return result;
@@ -170,6 +169,8 @@ CalibrationOutcome Message(std::string_view text, std::string_view caption,
     outcome.text = text;
     outcome.caption = caption;
     outcome.icon = icon;
+    outcome.status = caption == calibration_text::ErrorCaption ? CalibrationStatus::Refused
+                                                               : CalibrationStatus::Done;
     return outcome;
 }
 
@@ -177,27 +178,30 @@ CalibrationOutcome GeneralError(std::string text) {
     CalibrationOutcome outcome;
     outcome.kind = CalibrationOutcome::Kind::GeneralError;
     outcome.text = std::move(text);
+    outcome.status = CalibrationStatus::Failed;
     return outcome;
 }
 
-// The log as it is on disk now, read before the logger is touched: a log that
-// cannot be read takes no start or stop, as its record could not be saved.
-// A read-only log is refused here too, so the logger is not changed for a record
-// that cannot be kept.
-std::optional<CalibrationOutcome> Reloaded(CalibrationLog& log) {
-    const CalibrationLog::LoadResult loaded = log.Load();
-    if (loaded.status == CalibrationLog::LoadStatus::Failed) {
-        return GeneralError(loaded.error);
-    }
-    if (const CalibrationLog::SaveError readOnly = log.ReadOnlyError()) {
-        return GeneralError(*readOnly);
+constexpr std::string_view NothingSent = "\nNothing was sent to the Wellscribe.";
+
+// The log's lock taken and the log and its noted stops read, before the logger is
+// touched: a log whose record could not be saved takes no start or stop. The
+// lock is kept until the sequence's end (the guard goes after the link).
+struct LogHold {
+    CalibrationLog& log;
+    ~LogHold() { log.ReleaseLock(); }
+};
+
+std::optional<CalibrationOutcome> Prepared(CalibrationLog& log) {
+    if (const CalibrationLog::SaveError refused = log.PrepareChange()) {
+        return GeneralError(*refused + std::string(NothingSent));
     }
     return std::nullopt;
 }
 
-// After the logger is done, its record into the log (one change under the log's
-// lock, on the file as it is now). A record that could not be saved is named in
-// the message, so the user can keep it by hand.
+// After the logger is done, its record into the log (one change on the file as it
+// is now). A record that could not be saved is named in the message, so the user
+// can keep it by hand.
 CalibrationOutcome Recorded(const CalibrationLog& log, const CalibrationLog::ChangeResult& change,
                             bool conflict, const std::string& record, CalibrationOutcome success,
                             LogChange kind, std::uint32_t serialNumber) {
@@ -210,10 +214,70 @@ CalibrationOutcome Recorded(const CalibrationLog& log, const CalibrationLog::Cha
                                record);
     } else if (change.Failed()) {
         outcome = GeneralError(change.error + "\nThis calibration's record: " + record);
+    } else {
+        outcome.savedLine = record;
     }
     if (const auto line = log.Find(serialNumber); line && log.Line(*line) == record) {
         outcome.logChange = kind;
         outcome.line = *line;
+    }
+    return outcome;
+}
+
+// Where the measurement of a stop cut short is kept, for the message.
+std::string KeptFor(const CalibrationLog& log) {
+    return "\nThe measured drift is kept in " + files::PathText(log.PendingPath()) +
+           ": Stop Time Calibration for this Wellscribe again to finish it.";
+}
+
+// The end of a stop, from its note: the correction into the parameter block, the
+// clock set, access closed, the completed record saved and the note dropped. Run
+// again after an interruption it gives the same logger and the same log.
+CalibrationOutcome FinishStop(CalibrationLink& link, CalibrationLog& log, PcClock& clock,
+                              const PendingStop& noted, bool resumed) {
+    std::int32_t result =
+        link.WriteParameterBlock([&noted](std::span<std::uint8_t, BlockSize> block) {
+            cc::StoreCorrection(block, noted.correction);
+        });
+    if (result == LINK_OK) {
+        link.Pause();
+        result = link.SetClockAndClose(clock.Now());
+    }
+    if (result != LINK_OK) {
+        CalibrationOutcome failed = link.Failure(result);
+        failed.text = KeptFor(log).substr(1);
+        return failed;
+    }
+    const std::string startText(StartTimeText(noted.record));
+    bool conflict = false;
+    const auto change = log.Change([&](std::vector<std::string>& lines) {
+        // The line as it was read, unless another program changed it meanwhile.
+        const auto at = CalibrationLog::Find(lines, noted.serialNumber);
+        if (!at || CalibrationLog::StateOf(lines[*at]) == CalibrationLog::LineState::Completed ||
+            StartTimeText(lines[*at]) != startText) {
+            conflict = true;
+            return false;
+        }
+        lines[*at] = noted.record;
+        return true;
+    });
+    std::string completed(calibration_text::Completed);
+    if (resumed) {
+        completed += "\nThis finished a stop that was interrupted: the drift it measured (" +
+                     noted.record.substr(noted.record.rfind(", ") + 2) +
+                     ") was written into the Wellscribe.";
+    }
+    CalibrationOutcome outcome = Recorded(log, change, conflict, noted.record,
+                                          Message(completed, calibration_text::InformationCaption),
+                                          LogChange::Replaced, noted.serialNumber);
+    outcome.resumed = resumed;
+    if (outcome.status == CalibrationStatus::Failed) {
+        outcome.text += KeptFor(log);
+        return outcome;
+    }
+    if (const CalibrationLog::SaveError dropped = log.DropPending(noted.serialNumber)) {
+        // The record is saved; a note left behind is dropped by the next stop.
+        outcome.text += "\n" + *dropped;
     }
     return outcome;
 }
@@ -230,7 +294,8 @@ std::string VerificationMessage(std::int32_t offsetSeconds) {
 
 CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog& log,
                                     PcClock& clock, const Protocols::Sleeper& sleeper) {
-    if (auto refused = Reloaded(log)) {
+    const LogHold hold{log};
+    if (auto refused = Prepared(log)) {
         return *refused;
     }
     CalibrationLink link(sleeper);
@@ -246,11 +311,10 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
     if (result = link.WriteParameterBlock(cc::PrepareParameterBlock); result != LINK_OK) {
         return link.Failure(result);
     }
-    // The logger's clock and the record's start time are the same second.
-    DateTimeValue start = 0.0;
-    if (result = link.SetClockAndClose(clock, start); result != LINK_OK) {
-        return link.Failure(result);
-    }
+    // The logger's clock and the record's start time are the same second; the
+    // record is saved first, so no start the logger took goes unrecorded.
+    link.Pause();
+    const DateTimeValue start = clock.Now();
     const std::string record = StartedRecord(serialNumber, start);
     bool conflict = false;
     const auto change = log.Change([&](std::vector<std::string>& lines) {
@@ -261,13 +325,37 @@ CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog&
         lines.push_back(record);
         return true;
     });
-    return Recorded(log, change, conflict, record, CalibrationOutcome{}, LogChange::Appended,
-                    serialNumber);
+    CalibrationOutcome outcome = Recorded(log, change, conflict, record, CalibrationOutcome{},
+                                          LogChange::Appended, serialNumber);
+    if (outcome.status != CalibrationStatus::Done) {
+        outcome.text += "\nThe Wellscribe's clock was not set; start it again.";
+        return outcome;
+    }
+    if (result = link.SetClockAndClose(start); result != LINK_OK) {
+        // Not started after all: the line goes again, as the user starts it anew.
+        CalibrationOutcome failed = link.Failure(result);
+        const auto undone = log.Change([&](std::vector<std::string>& lines) {
+            const auto at = CalibrationLog::Find(lines, serialNumber);
+            if (!at || lines[*at] != record) {
+                return false;
+            }
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(*at));
+            return true;
+        });
+        if (undone.Failed()) {
+            failed.text = undone.error + "\nThe line " + record +
+                          " stays in the log though the Wellscribe's clock may not have been "
+                          "set: remove it by hand and start again.";
+        }
+        return failed;
+    }
+    return outcome;
 }
 
 CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& log, PcClock& clock,
                                    DateTimeFormats& formats, const Protocols::Sleeper& sleeper) {
-    if (auto refused = Reloaded(log)) {
+    const LogHold hold{log};
+    if (auto refused = Prepared(log)) {
         return *refused;
     }
     CalibrationLink link(sleeper);
@@ -277,6 +365,20 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
         return link.Failure(result);
     }
     const auto index = log.Find(serialNumber);
+    std::string pendingError;
+    const std::optional<PendingStop> noted = log.FindPending(serialNumber, pendingError);
+    if (!pendingError.empty()) {
+        return GeneralError(pendingError);
+    }
+    if (noted) {
+        // A stop that measured, noted and was then cut short: finished from its note,
+        // while the line it belongs to is still the started record it measured from.
+        if (index && log.State(*index) == CalibrationLog::LineState::InProgress &&
+            StartTimeText(log.Line(*index)) == StartTimeText(noted->record)) {
+            return FinishStop(link, log, clock, *noted, true);
+        }
+        log.DropPending(serialNumber); // the record was saved, or the line is gone
+    }
     if (!index) {
         return Message(calibration_text::NotStarted, calibration_text::ErrorCaption);
     }
@@ -320,34 +422,16 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     }
     const cc::Drift drift = *computed.drift;
 
-    result = link.WriteParameterBlock([&drift](std::span<std::uint8_t, BlockSize> block) {
-        cc::StoreCorrection(block, drift.correction);
-    });
-    if (result != LINK_OK) {
-        return link.Failure(result);
+    // The measurement reaches the disk before the logger is changed: from here on,
+    // whatever cuts the stop short, the next stop finishes it from the note.
+    const PendingStop note{serialNumber, drift.correction,
+                           CompletedRecord(log.Line(*index), *reading.loggerTime,
+                                           cut.temperature->text, drift.secondsPerDay)};
+    if (const CalibrationLog::SaveError failed = log.NotePending(note)) {
+        return GeneralError(*failed + std::string(NothingSent) +
+                            " Stop Time Calibration again once the file can be saved.");
     }
-    DateTimeValue setTo = 0.0;
-    if (result = link.SetClockAndClose(clock, setTo); result != LINK_OK) {
-        return link.Failure(result);
-    }
-
-    const std::string record = CompletedRecord(log.Line(*index), *reading.loggerTime,
-                                               cut.temperature->text, drift.secondsPerDay);
-    bool conflict = false;
-    const auto change = log.Change([&](std::vector<std::string>& lines) {
-        // The line as it was read, unless another program changed it meanwhile.
-        const auto at = CalibrationLog::Find(lines, serialNumber);
-        if (!at || CalibrationLog::StateOf(lines[*at]) == CalibrationLog::LineState::Completed ||
-            StartTimeText(lines[*at]) != startText) {
-            conflict = true;
-            return false;
-        }
-        lines[*at] = record;
-        return true;
-    });
-    return Recorded(log, change, conflict, record,
-                    Message(calibration_text::Completed, calibration_text::InformationCaption),
-                    LogChange::Replaced, serialNumber);
+    return FinishStop(link, log, clock, note, false);
 }
 
 CalibrationOutcome VerifyTime(const std::string& portName, PcClock& clock, DateTimeFormats& formats,

@@ -38,10 +38,18 @@ enum class LogChange {
     Replaced, // the line at CalibrationOutcome::line became its completed record
 };
 
+// What a sequence came to, for a front end that words the result itself.
+enum class CalibrationStatus {
+    Done,    // the logger and the log are as the button asks
+    Refused, // the logger's state does not allow it (started already, not started,
+             // completed, too early, a drift the logger cannot hold); nothing changed
+    Failed,  // a link error, or a file that could not be read or saved
+};
+
 struct CalibrationOutcome {
     enum class Kind {
         None,         // nothing to show
-        LinkError,    // ShowLinkError with link
+        LinkError,    // ShowLinkError with link, and text (when any) under it
         Message,      // a message box: text, caption, icon, an OK button
         GeneralError, // the program's general error reporting with text
     };
@@ -51,27 +59,38 @@ struct CalibrationOutcome {
     std::string caption;
     MessageIcon icon = MessageIcon::None;
 
+    CalibrationStatus status = CalibrationStatus::Done;
+    // A stop that finished what an interrupted one had measured and noted.
+    bool resumed = false;
+
     // The line appended or replaced, when the log holds it (saved, or kept in the
     // list after a failed save).
     LogChange logChange = LogChange::None;
     std::size_t line = 0;
+    // The logger's line as saved in the log by this sequence; empty when nothing was saved.
+    std::string savedLine;
 };
 
-// Starting and stopping first read the log as it is on disk and refuse, before
-// the logger is touched, when it cannot be read; their record goes in as one
-// CalibrationLog::Change, so lines other programs saved meanwhile are kept.
+// Starting and stopping take the log's lock before their first request and keep
+// it until their record is saved (CalibrationLog::PrepareChange): a log that
+// cannot be read whole or replaced is refused before the logger is touched.
 //
 // "Start Time Calibration": correction 0 and the clock coefficients into the
-// parameter block, the logger's clock set to the PC clock, and the started
-// record "serial,mm/dd/yy hh:nn:ss" appended to the log and saved.
+// parameter block, then the started record "serial,mm/dd/yy hh:nn:ss" appended to
+// the log and saved, then the logger's clock set to that same time. The record is
+// saved before the clock is set, so a start cut short after that point leaves the
+// line a later stop needs; a set-clock that fails takes the line out again.
 CalibrationOutcome StartCalibration(const std::string& portName, CalibrationLog& log,
                                     PcClock& clock, const Protocols::Sleeper& sleeper = {});
 
 // "Stop Time Calibration", at least 20 hours after the start: the drift is
-// measured, corrected by the temperature model, written into the parameter
-// block as the clock correction, the clock is set again, and the logger's line
-// becomes its completed record, saved. Leaves formats at "mm/dd/yy" "hh:nn:ss"
-// once it has read the start time.
+// measured, corrected by the temperature model, noted beside the log
+// (PendingStop), written into the parameter block as the clock correction, the
+// clock is set again, and the logger's line becomes its completed record, saved,
+// and the note dropped. When a stop is cut short after the note, the next stop of
+// that logger finishes it from the note (the same correction, the clock set
+// again) and never measures from the clock it set. Leaves formats at "mm/dd/yy"
+// "hh:nn:ss" once it has read the start time.
 CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& log, PcClock& clock,
                                    DateTimeFormats& formats,
                                    const Protocols::Sleeper& sleeper = {});

@@ -54,4 +54,64 @@ FileResult WriteToDiskAndClose(File& file, std::string_view bytes) {
     return result;
 }
 
+PathKind KindOf(const std::filesystem::path& path, std::int64_t* systemError) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return PathKind::Missing;
+    }
+    if (error) {
+        if (systemError != nullptr) {
+            *systemError = error.value();
+        }
+        return PathKind::Unknown;
+    }
+    switch (status.type()) {
+    case std::filesystem::file_type::regular:
+        return PathKind::Regular;
+    case std::filesystem::file_type::directory:
+        return PathKind::Folder;
+    case std::filesystem::file_type::fifo:
+        return PathKind::Fifo;
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        return PathKind::Device;
+    default:
+        return PathKind::Other;
+    }
+}
+
+std::string KindText(PathKind kind) {
+    switch (kind) {
+    case PathKind::Folder:
+        return "a folder";
+    case PathKind::Fifo:
+        return "a FIFO (named pipe)";
+    case PathKind::Device:
+        return "a device";
+    default:
+        return "not a regular file";
+    }
+}
+
+FileResult FolderTakesNewFiles(const std::filesystem::path& folder) {
+    File probe;
+    std::filesystem::path made;
+    FileResult result = CreateFileBeside(folder / "probe", probe, made);
+    if (!result) {
+        return result;
+    }
+    probe.Close();
+    return RemoveFile(made);
+}
+
+FileResult RemoveFile(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        return {FileStatus::Failed, error.value(), error.message()};
+    }
+    return {};
+}
+
 } // namespace files

@@ -148,4 +148,19 @@ private:
 FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
                     std::chrono::milliseconds wait);
 
+// What a path names, looked at without opening it (opening a FIFO would wait for a
+// writer, and a device may read without end).
+enum class PathKind { Missing, Regular, Folder, Fifo, Device, Other, Unknown };
+// Follows symbolic links; Unknown when the system cannot tell (systemError).
+PathKind KindOf(const std::filesystem::path& path, std::int64_t* systemError = nullptr);
+// "a folder", "a FIFO (named pipe)", "a device", "not a regular file".
+std::string KindText(PathKind kind);
+
+// Whether a new file can be made in the folder: tried with a file of this call's
+// own, removed again, not guessed from permission bits (Windows keeps none).
+FileResult FolderTakesNewFiles(const std::filesystem::path& folder);
+
+// Removes the file; a file that is not there counts as removed.
+FileResult RemoveFile(const std::filesystem::path& path);
+
 } // namespace files

@@ -32,3 +32,21 @@ std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes, char deci
         {InfoLabel::MaxPressure, "Max Record Logger Pressure: " + number(extremes.maxPressure)},
         {InfoLabel::ElapsedTime, "Elapsed Time: " + std::to_string(extremes.elapsedTime)}};
 }
+
+std::vector<LabelText> CaptionTexts() {
+    std::vector<LabelText> texts{{InfoLabel::SerialNo, SerialNumberText(0)},
+                                 {InfoLabel::ModelNo, ModelNumberText({})}};
+    const auto add = [&texts](const std::vector<LabelText>& more) {
+        texts.insert(texts.end(), more.begin(), more.end());
+    };
+    LoggerStatus status;
+    status.firmware = 0.0f;
+    status.firmwareText = "";
+    add(StatusTexts(status));
+    add(ReadingTexts({}));
+    add(ExtremesTexts({}, '.'));
+    for (LabelText& text : texts) {
+        text.text.erase(text.text.find(':') + 1); // the caption and its colon
+    }
+    return texts;
+}

@@ -53,3 +53,8 @@ std::vector<LabelText> ReadingTexts(const LiveReadings& readings);
 // five significant digits with the given decimal separator (the PC's), then the
 // elapsed time.
 std::vector<LabelText> ExtremesTexts(const RecordedExtremes& extremes, char decimalSeparator);
+
+// Every value label with its caption and no value ("Temperature:"), as a read
+// leaves them before its first request: a read that fails part-way then shows no
+// value of the logger read before.
+std::vector<LabelText> CaptionTexts();

@@ -246,6 +246,7 @@ std::int32_t ReadInformation(LinkSession& link, InfoLabelSink& labels) {
 
 LinkOutcome ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
                                   const Protocols::Sleeper& sleeper) {
+    Write(labels, CaptionTexts()); // nothing of the logger read before stays
     LinkSession link(sleeper);
     const std::int32_t result = link.Open(portName);
     return link.Outcome(result == LINK_OK ? ReadInformation(link, labels) : result);

@@ -1,5 +1,7 @@
 #include "ui/ProgramFolders.h"
 
+#include "commands/LogLocation.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -16,41 +18,21 @@ QString ExecutableFolder() {
     return QCoreApplication::applicationDirPath();
 }
 
-namespace {
-
-bool HasCalibrationLog(const QString& folder) {
-    return !folder.isEmpty() && QFileInfo::exists(QDir(folder).filePath("LogTime.csv"));
-}
-
-} // namespace
-
 QString ApplicationDataFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return QString::fromStdWString(::UserDataFolder().wstring());
 }
 
 QString CalibrationLogFolder(const QString& programFolder) {
-    const QString data = ApplicationDataFolder();
-    if (HasCalibrationLog(programFolder)) {
-        return programFolder;
-    }
-    if (HasCalibrationLog(data)) {
-        return data;
-    }
-    if (FolderIsWritable(programFolder)) {
-        return programFolder;
-    }
-    QDir().mkpath(data);
-    return data;
+    const LogLocation location = CalibrationLogLocation(FilePath(programFolder));
+    return location.log.empty() ? QString()
+                                : QString::fromStdWString(location.log.parent_path().wstring());
 }
 
 QString UnusedCalibrationLog(const QString& programFolder) {
-    const QString data = ApplicationDataFolder();
-    if (HasCalibrationLog(programFolder) && HasCalibrationLog(data) &&
-        QFileInfo(QDir(programFolder).filePath("LogTime.csv")).canonicalFilePath() !=
-            QFileInfo(QDir(data).filePath("LogTime.csv")).canonicalFilePath()) {
-        return QDir::toNativeSeparators(QDir(data).filePath("LogTime.csv"));
-    }
-    return {};
+    const LogLocation location = CalibrationLogLocation(FilePath(programFolder));
+    return location.unused.empty()
+               ? QString()
+               : QDir::toNativeSeparators(QString::fromStdWString(location.unused.wstring()));
 }
 
 QString DumpDialogFolder(const QString& programFolder) {

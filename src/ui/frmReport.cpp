@@ -1,12 +1,12 @@
 #include "ui/frmReport.h"
 
+#include "commands/MainWindowText.h"
 #include "communication/ResultCodes.h"
 #include "report/ReportText.h"
 #include "ui/Application.h"
 #include "ui/Presenter.h"
 #include "ui/ProgramFolders.h"
 #include "ui/TestIcons.h"
-#include "ui/text/MainWindowText.h"
 #include "ui_frmReport.h"
 
 #include <QFile>

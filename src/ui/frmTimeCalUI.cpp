@@ -21,8 +21,17 @@ TfrmTimeCal* frmTimeCal = nullptr;
 
 namespace {
 
-std::filesystem::path ProgramFolder() {
-    return FilePath(CalibrationLogFolder());
+// The log the dialog uses: the program's own choice, unless a test gives a folder.
+LogLocation DialogLog(const std::filesystem::path& logFolder) {
+    if (!logFolder.empty()) {
+        return {CalibrationLog::PathIn(logFolder), {}, {}};
+    }
+    LogLocation location = CalibrationLogLocation();
+    if (location.log.empty()) {
+        // Every change is refused with the reason; the name is the program's folder.
+        location.log = CalibrationLog::PathIn(ProgramFolder());
+    }
+    return location;
 }
 
 } // namespace
@@ -30,9 +39,10 @@ std::filesystem::path ProgramFolder() {
 TfrmTimeCal::TfrmTimeCal(TfrmWSRXUtil& owner, Presenter& messagePresenter,
                          std::filesystem::path logFolder)
     : QDialog(&owner), ui(std::make_unique<Ui::TfrmTimeCal>()), mainWindow(owner),
-      presenter(messagePresenter),
-      log(CalibrationLog::PathIn(logFolder.empty() ? ProgramFolder() : logFolder)),
-      unusedLog(logFolder.empty() ? UnusedCalibrationLog() : QString()) {
+      presenter(messagePresenter), location(DialogLog(logFolder)), log(location.log),
+      unusedLog(location.unused.empty() ? QString()
+                                        : QDir::toNativeSeparators(
+                                              QString::fromStdWString(location.unused.wstring()))) {
     ui->setupUi(this);
     // Closed with its own button only: no caption-bar buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -90,6 +100,9 @@ void TfrmTimeCal::FormShow() {
                 "; the other one is not read.",
             "Information", Presenter::Icon::None);
         unusedLog.clear();
+    }
+    if (!location.error.empty()) {
+        ShowGeneralError(location.error);
     }
     const CalibrationLog::LoadResult loaded = log.Load();
     if (loaded.status == CalibrationLog::LoadStatus::Failed) {
@@ -156,7 +169,7 @@ void TfrmTimeCal::Present(const CalibrationOutcome& outcome) {
     case CalibrationOutcome::Kind::None:
         break;
     case CalibrationOutcome::Kind::LinkError:
-        mainWindow.ShowLinkError(this, outcome.link, true);
+        mainWindow.ShowLinkError(this, outcome.link, true, outcome.text);
         break;
     case CalibrationOutcome::Kind::Message:
         presenter.ShowMessage(this, QString::fromStdString(outcome.text),

@@ -2,6 +2,7 @@
 
 #include "calibration/CalibrationLog.h"
 #include "calibration/DateTimeValue.h"
+#include "commands/LogLocation.h"
 #include "communication/Protocols.h"
 
 #include <QDialog>
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<Ui::TfrmTimeCal> ui;
     TfrmWSRXUtil& mainWindow;
     Presenter& presenter;
+    LogLocation location;
     CalibrationLog log;
     QString unusedLog; // another LogTime.csv, to be told about at the first showing
     DateTimeFormats formats;

@@ -1,5 +1,6 @@
 #include "ui/frmWSRXUtilUI.h"
 
+#include "commands/MainWindowText.h"
 #include "communication/LinkTrace.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/PortList.h"
@@ -12,7 +13,6 @@
 #include "ui/ProgramFolders.h"
 #include "ui/TestIcons.h"
 #include "ui/frmReport.h"
-#include "ui/text/MainWindowText.h"
 #include "ui_frmWSRXUtilUI.h"
 
 #include <QApplication>
@@ -57,12 +57,6 @@ constexpr const char* LastPortKey = "LastComPort";
 constexpr const char* StopDumpQuestion =
     "Stop the memory dump? The file keeps the blocks read so far.";
 constexpr const char* StopDumpCaption = "Read Memory Dump";
-
-// Label texts hold the logger's bytes one to one, so that files built from them
-// (the dump name, the report) carry the same bytes.
-std::string LabelBytes(const QLabel* label) {
-    return label->text().toLatin1().toStdString();
-}
 
 #ifdef _WIN32
 // The icon compiled into the .exe (IDI_ICON1), at the sizes Windows draws it.
@@ -199,29 +193,40 @@ void TfrmWSRXUtil::ShowDumpProgress(std::uint32_t blocks) {
     ui->ProgressBar->setFormat(QString::fromStdString(DumpProgressText(blocks)));
 }
 
-void TfrmWSRXUtil::ShowLinkError(QWidget* owner, const LinkOutcome& outcome, bool numbered) {
-    const std::string port = PortName().toLocal8Bit().toStdString();
-    presenter.ShowError(owner, QString::fromLocal8Bit(OutcomeText(outcome, port, numbered)));
+void TfrmWSRXUtil::ShowLinkError(QWidget* owner, const LinkOutcome& outcome, bool numbered,
+                                 const std::string& more) {
+    std::string text = OutcomeText(outcome, PortBytes(), numbered);
+    if (!more.empty()) {
+        text += "\n" + more;
+    }
+    presenter.ShowError(owner, QString::fromLocal8Bit(text));
 }
 
 void TfrmWSRXUtil::RememberPort() {
     QSettings(SettingsOrganization, SettingsApplication).setValue(LastPortKey, PortName());
 }
 
-WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileName,
-                                     OperationHooks hooks, DumpRecord* dumpRecord) {
+OperationRunner TfrmWSRXUtil::Runner() {
+    return [this](const std::string& port, std::int32_t mode, const std::string& fileName,
+                  OperationEnvironment environment) {
+        return RunWorker(port, mode, fileName, std::move(environment));
+    };
+}
+
+std::string TfrmWSRXUtil::PortBytes() const {
+    return PortName().toLocal8Bit().toStdString();
+}
+
+WorkerResult TfrmWSRXUtil::RunWorker(const std::string& port, std::int32_t mode,
+                                     const std::string& fileName,
+                                     OperationEnvironment environment) {
     // The wait: a local loop that leaves user input queued (it runs after the
     // operation) but carries out the worker's label changes and the ticker's steps,
     // which arrive through the mailbox. The worker's last act posts the loop's end
     // behind its label changes, so they are all in place when the loop returns.
     QEventLoop wait;
-    OperationEnvironment environment;
-    environment.labels = mode == OpReadInfo ? static_cast<InfoLabelSink*>(this) : nullptr;
     environment.sleeper = operationSleeper;
     environment.finished = [this, &wait] { mailbox.Post([&wait] { wait.quit(); }); };
-    environment.hooks = std::move(hooks);
-    environment.dumpRecord = dumpRecord;
-    const std::string port = PortName().toLocal8Bit().toStdString();
     // Escape during a dump asks whether to stop it; all other input waits.
     InputHold hold([this](QObject*, QEvent* event) {
         const bool escape =
@@ -253,19 +258,20 @@ WorkerResult TfrmWSRXUtil::RunWorker(std::int32_t mode, const std::string& fileN
 }
 
 void TfrmWSRXUtil::OnBtnFirmwareClick() {
-    serialRead = false;
-    const WorkerResult result = RunWorker(OpReadInfo);
+    const InformationResult read = ReadInformation(PortBytes(), Runner(), this);
+    lastInformation = read.labels;
     // Run Self-Test and Read Memory Dump start with this read: a self-test runs only
     // on a port kept here.
-    if (result.outcome.Ok()) {
+    if (read.Ok()) {
         RememberPort();
     } else if (!closeAfterCommand) { // a user who is leaving has no box in the way
-        ShowLinkError(this, result.outcome);
+        ShowLinkError(this, read.outcome);
     }
-    infoResult = result.outcome.Number();
+    infoResult = read.outcome.Number();
     // The presented self-test belongs to one logger: a read of another one, or a
     // read that never got to the serial number, takes it away.
-    if (selfTestPresented && (!serialRead || ui->LblSerialNo->text() != selfTestSerial)) {
+    if (selfTestPresented &&
+        (!read.labels.SerialRead() || ui->LblSerialNo->text() != selfTestSerial)) {
         ClearSelfTestResult();
     }
 }
@@ -278,19 +284,19 @@ void TfrmWSRXUtil::OnBtnTestClick() {
     Hourglass hourglass;
     SetProgressMaximum(SelfTestBarMaximum);
     TimerThread ticker(SelfTestTickMs, *this);
-    const WorkerResult result = RunWorker(OpSelfTest);
+    const SelfTestRun result = RunSelfTest(PortBytes(), Runner());
     ticker.Terminate();
     // The cursor is back before any box, so the user never answers one under an hourglass.
     hourglass.Restore();
-    if (!result.outcome.Ok()) {
+    if (!result.mask) {
         if (!closeAfterCommand) {
             ShowLinkError(this, result.outcome);
         }
         return;
     }
-    selfTestResult = result.selfTestMask;
+    selfTestResult = *result.mask;
     selfTestSerial = ui->LblSerialNo->text();
-    PresentSelfTestResult(result.selfTestMask);
+    PresentSelfTestResult(*result.mask);
 }
 
 void TfrmWSRXUtil::OnBtnMemoryClick() {
@@ -305,8 +311,7 @@ void TfrmWSRXUtil::FileSaveExecute() {
     request.title = "Save As";
     request.filter = "Wellscribe Onyx memory dump file (*.hex)";
     request.defaultSuffix = "hex";
-    request.initialName = QString::fromLatin1(
-        DefaultDumpName(LabelBytes(ui->LblModelNo), LabelBytes(ui->LblSerialNo)));
+    request.initialName = QString::fromLatin1(DumpFileName(lastInformation));
     request.initialFolder = DumpDialogFolder();
     request.confirmOverwrite = false;
     const std::optional<QString> chosen = presenter.GetSaveFileName(this, request);
@@ -326,19 +331,18 @@ void TfrmWSRXUtil::FileSaveExecute() {
     };
     dumpStop = false;
     hooks.stop = &dumpStop;
-    DumpRecord record;
-    dumpRunning = true;
-    const LinkOutcome result = RunWorker(OpMemoryDump, fileName, hooks, &record).outcome;
-    dumpRunning = false;
-    if (result.Ok()) {
-        RememberPort();
-    }
-    hourglass.Restore();
     // The message's system texts are in the local 8-bit encoding, the file name in
     // the file code's: the name goes in after the conversion.
     const std::string namePlace = "\x01";
-    const DumpOutcome outcome =
-        DumpOutcomeFor(result, record, PortName().toLocal8Bit().toStdString(), namePlace);
+    dumpRunning = true;
+    const DumpResult dump =
+        DumpMemoryToFile(PortBytes(), fileName, Runner(), hooks, std::nullopt, namePlace);
+    dumpRunning = false;
+    if (dump.outcome.Ok()) {
+        RememberPort();
+    }
+    hourglass.Restore();
+    const DumpOutcome& outcome = dump.message;
     const QString text = QString::fromLocal8Bit(outcome.text)
                              .replace(QString::fromLatin1(namePlace), FileNameText(fileName));
     presenter.ShowMessage(this, text, outcome.caption,
@@ -352,13 +356,8 @@ void TfrmWSRXUtil::BtnReportClick() {
         presenter.ShowError(this, "Please read Wellscribe information and perform self-test first");
         return;
     }
-    // The labels as they stand now, shown or not; the dialog keeps this body.
-    const ReportLabels labels{
-        ui->LblModelNo->text().toStdString(),     ui->LblSerialNo->text().toStdString(),
-        ui->LblFirmware->text().toStdString(),    ui->LblBattery->text().toStdString(),
-        ui->lblChargeLevel->text().toStdString(), ui->LblTemperature->text().toStdString(),
-        ui->LblPressure->text().toStdString()};
-    auto* report = new TfrmReport(this, presenter, BuildReportBody(labels, selfTestResult));
+    // The labels as the last read left them, shown or not; the dialog keeps this body.
+    auto* report = new TfrmReport(this, presenter, ReportBody(lastInformation, selfTestResult));
     report->show();
 }
 
@@ -442,10 +441,7 @@ QLabel* TfrmWSRXUtil::Label(InfoLabel label) const {
 }
 
 void TfrmWSRXUtil::SetLabelText(InfoLabel label, const std::string& text) {
-    mailbox.Post([this, label, text] {
-        Label(label)->setText(QString::fromLatin1(text));
-        serialRead = serialRead || label == InfoLabel::SerialNo;
-    });
+    mailbox.Post([this, label, text] { Label(label)->setText(QString::fromLatin1(text)); });
 }
 
 void TfrmWSRXUtil::SetLabelVisible(InfoLabel label, bool visible) {

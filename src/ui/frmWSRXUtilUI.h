@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commands/DeviceCommands.h"
+#include "commands/LogLocation.h"
 #include "communication/Protocols.h"
 #include "operations/InfoLabels.h"
 #include "operations/Operations.h"
@@ -32,7 +34,7 @@ class TfrmWSRXUtil : public QWidget, private InfoLabelSink, private ProgressTarg
     Q_OBJECT
 
 public:
-    static constexpr const char* Title = "Corvane Wellscribe Onyx Diagnostics Utility";
+    static constexpr const char* Title = ProgramTitle.data();
 
     explicit TfrmWSRXUtil(Presenter& presenter, QWidget* parent = nullptr);
     ~TfrmWSRXUtil() override;
@@ -40,7 +42,9 @@ public:
     // A failed outcome as an error box owned by owner (OutcomeText on the selected
     // port); numbered: the code and its message above a system error too, as the
     // calibration dialog shows it.
-    void ShowLinkError(QWidget* owner, const LinkOutcome& outcome, bool numbered = false);
+    // more: a paragraph under the outcome's text.
+    void ShowLinkError(QWidget* owner, const LinkOutcome& outcome, bool numbered = false,
+                       const std::string& more = {});
 
     std::int32_t SelfTestResult() const { return selfTestResult; }
     std::int32_t InfoResult() const { return infoResult; }
@@ -71,9 +75,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Runs one operation on a worker and waits for it.
-    WorkerResult RunWorker(std::int32_t mode, const std::string& fileName = {},
-                           OperationHooks hooks = {}, DumpRecord* dumpRecord = nullptr);
+    // Runs one operation on a worker and waits for it (the commands' runner).
+    WorkerResult RunWorker(const std::string& port, std::int32_t mode, const std::string& fileName,
+                           OperationEnvironment environment);
+    OperationRunner Runner();
+    // The selected port's name as the commands take it.
+    std::string PortBytes() const;
     // A row of the self-test area: its pass/fail icon and its advice line.
     struct TestRow {
         QLabel* icon;
@@ -113,8 +120,9 @@ private:
     bool selfTestPresented = false;
     // The serial number label of the logger the presented self-test belongs to.
     QString selfTestSerial;
-    // Set when the running information read has written the serial number.
-    bool serialRead = false;
+    // The labels as the last information read left them: the dump's name and the
+    // report are made of them.
+    InformationRecord lastInformation;
     bool operationRunning = false;
     bool dumpRunning = false;
     bool askingStop = false;

@@ -1,8 +1,8 @@
 // The onyx program's commands against simulated loggers.
 
 #include "cli/OnyxRun.h"
+#include "commands/MainWindowText.h"
 #include "support/TemporaryFolder.h"
-#include "ui/text/MainWindowText.h"
 
 #include <QJsonObject>
 #include <algorithm>

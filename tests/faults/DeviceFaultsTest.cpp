@@ -4,11 +4,11 @@
 // logger's memory at that offset.
 
 #include "FaultSandbox.h"
+#include "commands/MainWindowText.h"
 #include "communication/ResultCodes.h"
 #include "operations/DumpFile.h"
 #include "operations/OperationFixture.h"
 #include "operations/Operations.h"
-#include "ui/text/MainWindowText.h"
 
 #include <chrono>
 #include <string>

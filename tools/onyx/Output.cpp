@@ -1,7 +1,6 @@
 #include "Output.h"
 
-#include "ui/ProgramFolders.h"
-
+#include <QFile>
 #include <QJsonDocument>
 
 namespace {
@@ -53,7 +52,7 @@ QJsonObject ResultJson(const PortResult& result) {
         object["earlierFailure"] = QString::fromLocal8Bit(*result.earlierFailure);
     }
     if (result.file) {
-        object["file"] = FileNameText(*result.file);
+        object["file"] = NameText(*result.file);
     }
     if (result.bytes) {
         object["bytes"] = static_cast<qint64>(*result.bytes);
@@ -99,3 +98,29 @@ void PrintJson(std::FILE* out, const QJsonArray& document) {
     const QByteArray text = QJsonDocument(document).toJson(QJsonDocument::Indented);
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), out);
 }
+
+#ifdef _WIN32
+std::string NameBytes(const QString& name) {
+    return name.toStdString();
+}
+
+QString NameText(const std::string& name) {
+    return QString::fromStdString(name);
+}
+
+std::filesystem::path NamePath(const QString& name) {
+    return std::filesystem::path(name.toStdWString());
+}
+#else
+std::string NameBytes(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+QString NameText(const std::string& name) {
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+std::filesystem::path NamePath(const QString& name) {
+    return std::filesystem::path(NameBytes(name));
+}
+#endif

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,3 +27,9 @@ void PrintJson(std::FILE* out, const QJsonArray& document);
 
 // Bytes from the logger (labels), as the window shows them: one byte a character.
 QString LoggerText(const std::string& bytes);
+
+// A file name from the command line as the file code takes it (UTF-8 on Windows,
+// the local 8-bit encoding elsewhere), and back for messages; and as a path.
+std::string NameBytes(const QString& name);
+QString NameText(const std::string& name);
+std::filesystem::path NamePath(const QString& name);

@@ -1,10 +1,11 @@
 #pragma once
 
 // The main window's commands and the calibration dialog's buttons, run for one
-// port from the command line: the same operations, through the same worker, with
-// the same texts. Each job returns what the window would have shown.
+// port from the command line: the commands both front ends call, presented as one
+// port's result (what the window would have shown) for onyx's text and JSON.
 
 #include "calibration/CalibrationSequences.h"
+#include "commands/DeviceCommands.h"
 #include "operations/InfoLabels.h"
 #include "report/ReportText.h"
 
@@ -59,14 +60,6 @@ PortResult ReportJob(const std::string& port, const ReportContact& contact,
 PortResult StartCalibrationJob(const std::string& port, const std::filesystem::path& logPath);
 PortResult StopCalibrationJob(const std::string& port, const std::filesystem::path& logPath);
 PortResult VerifyTimeJob(const std::string& port);
-
-// The log's lines as the dialog lists them, each with its check (completed).
-struct LogListing {
-    bool ok = true;
-    std::string error;
-    std::vector<std::pair<std::string, bool>> lines;
-};
-LogListing ListCalibrationLog(const std::filesystem::path& logPath);
 
 // The JSON key of an information label's value ("serialNumber"), and the value
 // itself: the label text after its caption.

@@ -7,12 +7,12 @@
 #include "Output.h"
 #include "PortJobs.h"
 #include "calibration/CalibrationLog.h"
+#include "commands/LogLocation.h"
+#include "commands/MainWindowText.h"
 #include "communication/Commands.h"
 #include "communication/LinkTrace.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/PortList.h"
-#include "ui/ProgramFolders.h"
-#include "ui/text/MainWindowText.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -35,9 +35,6 @@ namespace {
 constexpr int ExitSuccess = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
-
-// The main window's title, which names the per-user folder of the calibration log.
-constexpr const char* WindowTitle = "Corvane Wellscribe Onyx Diagnostics Utility";
 
 constexpr const char* Description =
     "Diagnoses Wellscribe Onyx loggers connected over serial cables, as the window does.\n"
@@ -243,16 +240,19 @@ int Report(const CommandLine& commandLine, const std::string& port, const std::s
     return Finish({ReportJob(port, contact, file)}, json);
 }
 
-std::filesystem::path LogPath(const CommandLine& commandLine) {
+// The log --log names, else the one the window uses; empty with error when there is none.
+std::filesystem::path LogPath(const CommandLine& commandLine, std::string& error) {
     if (commandLine.parser.isSet(commandLine.log)) {
-        return FilePath(commandLine.parser.value(commandLine.log));
+        return NamePath(commandLine.parser.value(commandLine.log));
     }
-    return CalibrationLog::PathIn(FilePath(CalibrationLogFolder()));
+    LogLocation location = CalibrationLogLocation();
+    error = location.error;
+    return location.log;
 }
 
 int ListLog(const std::filesystem::path& logPath, bool json) {
     const LogListing listing = ListCalibrationLog(logPath);
-    if (!listing.ok) {
+    if (!listing.Ok()) {
         std::fprintf(stderr, "onyx: %s\n", listing.error.c_str());
         return ExitFailure;
     }
@@ -272,7 +272,12 @@ int ListLog(const std::filesystem::path& logPath, bool json) {
 int Calibration(const CommandLine& commandLine, const QStringList& arguments, bool json) {
     const QString action = arguments.value(0);
     const QStringList ports = arguments.mid(1);
-    const std::filesystem::path logPath = LogPath(commandLine);
+    std::string noLog;
+    const std::filesystem::path logPath = LogPath(commandLine, noLog);
+    if (logPath.empty()) {
+        std::fprintf(stderr, "onyx: %s\n", noLog.c_str());
+        return ExitFailure;
+    }
     if (action == "list") {
         return ports.isEmpty() ? ListLog(logPath, json)
                                : UsageError("calibration list takes no port");
@@ -299,7 +304,8 @@ int Calibration(const CommandLine& commandLine, const QStringList& arguments, bo
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(WindowTitle);
+    QCoreApplication::setApplicationName(
+        QString::fromUtf8(ProgramTitle.data(), static_cast<qsizetype>(ProgramTitle.size())));
     QCoreApplication::setApplicationVersion(ONYX_VERSION);
     const QStringList arguments = QCoreApplication::arguments();
 
@@ -340,7 +346,7 @@ int main(int argc, char** argv) {
         const link_trace::StopHandler stopped = [](const std::string& message) {
             std::fprintf(stderr, "onyx: %s\n", message.c_str());
         };
-        const std::string file = FileNameBytes(path);
+        const std::string file = NameBytes(path);
         if (const int error = link_trace::Start(file, stopped); error != 0) {
             return UsageError(QString::fromStdString(link_trace::StartFailure(file, error)));
         }
@@ -363,7 +369,7 @@ int main(int argc, char** argv) {
         if (!parser.isSet(commandLine.output)) {
             return UsageError(command + " needs -o FILE");
         }
-        const std::string file = FileNameBytes(parser.value(commandLine.output));
+        const std::string file = NameBytes(parser.value(commandLine.output));
         return command == "dump" ? Dump(PortBytes(rest[0]), file, json)
                                  : Report(commandLine, PortBytes(rest[0]), file, json);
     }

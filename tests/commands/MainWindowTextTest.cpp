@@ -1,4 +1,4 @@
-#include "ui/text/MainWindowText.h"
+#include "commands/MainWindowText.h"
 
 #include "communication/ResultCodes.h"
 
