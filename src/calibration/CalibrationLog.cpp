@@ -506,6 +506,9 @@ CalibrationLog::SaveError CalibrationLog::PrepareChange() {
     if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
         return NotAFile(file, kind);
     }
+    if (SaveError readOnly = ReadOnlyError()) {
+        return readOnly; // the plainest reason first
+    }
     std::filesystem::path folder = files::ReplaceTarget(file).parent_path();
     if (folder.empty()) {
         folder = ".";

@@ -140,7 +140,8 @@ ReportSaved SaveReport(const std::string& file, const ReportContact& contact,
     ReportSaved saved;
     saved.error = WriteReportFile(file, ReportFileText(contact, body));
     if (saved.error != 0) {
-        saved.text = "The report could not be saved as " + file + ": " + SystemErrorText(saved.error);
+        saved.text =
+            "The report could not be saved as " + file + ": " + SystemErrorText(saved.error);
     }
     return saved;
 }

@@ -26,8 +26,8 @@
 
 // Runs one operation of the worker and waits for it. The window's own keeps the
 // window painting meanwhile; onyx's simply blocks (RunAndWait).
-using OperationRunner = std::function<WorkerResult(
-    const std::string& port, std::int32_t mode, const std::string& file, OperationEnvironment)>;
+using OperationRunner = std::function<WorkerResult(const std::string& port, std::int32_t mode,
+                                                   const std::string& file, OperationEnvironment)>;
 WorkerResult RunAndWait(const std::string& port, std::int32_t mode, const std::string& file,
                         OperationEnvironment environment);
 
@@ -37,7 +37,8 @@ WorkerResult RunAndWait(const std::string& port, std::int32_t mode, const std::s
 class InformationRecord final : public InfoLabelSink {
 public:
     explicit InformationRecord(InfoLabelSink* shown = nullptr) : shown(shown) {}
-    InformationRecord(const InformationRecord& other) : texts(other.texts), visible(other.visible) {}
+    InformationRecord(const InformationRecord& other)
+        : texts(other.texts), visible(other.visible) {}
     InformationRecord& operator=(const InformationRecord& other) {
         texts = other.texts;
         visible = other.visible;

@@ -14,10 +14,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
-
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <windows.h>
 #else
 #include <pwd.h>
 #include <unistd.h>
@@ -58,7 +57,8 @@ std::filesystem::path ProgramFolder() {
 #ifdef _WIN32
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        const DWORD length =
+            GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
         if (length == 0) {
             return {};
         }

@@ -183,6 +183,8 @@ namespace {
 
 std::int32_t ReadInformation(LinkSession& link, InfoLabelSink& labels) {
     link.Configure(Protocols::DefaultTimeout, ReadInfoAttempts);
+    // Nothing of a logger read before stays beside what this one reads.
+    Write(labels, CaptionTexts());
 
     std::uint32_t serial = 0;
     std::int32_t result = ReadSerialNumber(link, serial);
@@ -246,7 +248,6 @@ std::int32_t ReadInformation(LinkSession& link, InfoLabelSink& labels) {
 
 LinkOutcome ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
                                   const Protocols::Sleeper& sleeper) {
-    Write(labels, CaptionTexts()); // nothing of the logger read before stays
     LinkSession link(sleeper);
     const std::int32_t result = link.Open(portName);
     return link.Outcome(result == LINK_OK ? ReadInformation(link, labels) : result);

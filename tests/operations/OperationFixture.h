@@ -31,16 +31,13 @@ public:
         ++changes;
     }
 
-    // "" when never written.
+    // "" when never written with a value (a read first leaves every label its caption).
     std::string Text(InfoLabel label) const {
         std::lock_guard lock(mutex);
         const auto found = texts.find(label);
-        return found == texts.end() ? std::string{} : found->second;
+        return found == texts.end() || found->second.ends_with(':') ? std::string{} : found->second;
     }
-    bool Written(InfoLabel label) const {
-        std::lock_guard lock(mutex);
-        return texts.count(label) != 0;
-    }
+    bool Written(InfoLabel label) const { return !Text(label).empty(); }
     // -1 never touched, 0 hidden, 1 shown.
     int Visibility(InfoLabel label) const {
         std::lock_guard lock(mutex);

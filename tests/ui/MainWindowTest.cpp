@@ -503,14 +503,30 @@ private slots:
         QVERIFY(QDir(folder->path()).isEmpty());
     }
 
-    void theDumpNameBeforeAnyRead() {
+    void theDumpNameAfterASilentRead() {
         logger->InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
         Click("BtnMemory");
-        // The information read's message first, then the save dialog all the same.
+        // The information read's message first, then the save dialog all the same; the
+        // read left every label its caption, so no earlier logger names the file.
         QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
         QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
-        QCOMPARE(presenter->saveRequests[0].initialName,
-                 QString("Click__Read_Wellscribe_Info__Serial_Number_"));
+        QCOMPARE(presenter->saveRequests[0].initialName, QString("Model_Number__Serial_Number_"));
+        QCOMPARE(Text("LblTemperature"), QString("Temperature:"));
+    }
+
+    // A read that fails part-way shows nothing of the logger read before it.
+    void aReadThatFailsPartWayKeepsNoEarlierValue() {
+        Click("BtnFirmware");
+        QCOMPARE(Text("LblTemperature"), QString("Temperature: +  21.500 deg C"));
+        presenter->messages.clear();
+        logger->InjectFault(FaultOn(sim::FaultKind::Silence, 'k', sim::EveryRequest));
+        Click("BtnFirmware");
+        QCOMPARE(presenter->Texts(), QStringList{"-200 Communication Time Out! Check COM Port"});
+        QCOMPARE(Text("LblSerialNo"), QString("Serial Number: 1234567"));
+        for (const char* label :
+             {"LblTemperature", "LblPressure", "lblMaxTemp", "lblElapsedTime"}) {
+            QVERIFY2(Text(label).endsWith(':'), label);
+        }
     }
 
     void theTickerEmptiesTheBarWhenStoppedEarly() {
