@@ -18,7 +18,7 @@ root=$(pwd)
 # The Linux side (the simulated logger and its harness) needs the usual compiler and
 # GoogleTest; the Windows side mingw-w64, GoogleTest's sources and Wine.
 packages=(cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-x86-64-posix wine64
-    xvfb nsis librsvg2-bin icoutils)
+    xvfb nsis librsvg2-bin icoutils unzip)
 scripts/ensure-packages.sh "${packages[@]}"
 
 scripts/windows-qt.sh >/dev/null
@@ -166,6 +166,15 @@ installer=$(ls build/windows/wellscribe-onyx-*-win64.exe 2>/dev/null | head -n 1
 zip=$(ls build/windows/wellscribe-onyx-*-win64.zip 2>/dev/null | head -n 1)
 echo "${zip:-no zip}"
 echo "${installer:-no installer}"
+# The texts a Windows user opens in Notepad have Windows line ends.
+if [ -n "$zip" ]; then
+    for text in README.md THIRD-PARTY.txt docs/guide.md; do
+        if ! unzip -l "$zip" "$text" >/dev/null || unzip -p "$zip" "$text" | grep -q $'[^\r]$'; then
+            echo "FAILED: $text is missing from the zip or has a line without a Windows line end" >&2
+            status=1
+        fi
+    done
+fi
 
 echo "== The installer under Wine: install, run, uninstall"
 if [ -n "$installer" ]; then
@@ -178,8 +187,9 @@ if [ -n "$installer" ]; then
     entry_icon=$(timeout 60 "$wine" reg query "$uninstall_key" /v DisplayIcon 2>/dev/null |
         tr -d '\r' || true)
     if [ -z "$shortcut" ] || [ ! -f "$installed/Uninstall.exe" ] ||
-        [ ! -f "$installed/onyx.exe" ] || [ "${version%% *}" != wellscribe-onyx ]; then
-        echo "FAILED: the installer left no Start-menu entry, uninstaller, onyx.exe or working program" >&2
+        [ ! -f "$installed/onyx.exe" ] || [ ! -f "$installed/docs/guide.md" ] ||
+        [ "${version%% *}" != wellscribe-onyx ]; then
+        echo "FAILED: the installer left no Start-menu entry, uninstaller, onyx.exe, guide or working program" >&2
         status=1
     elif [[ "$entry_icon" != *wellscribe-onyx.exe* ]]; then
         echo "FAILED: the entry under Apps has no icon of the program's: $entry_icon" >&2
