@@ -231,7 +231,7 @@ FileResult RefuseReadOnly(const std::filesystem::path& path) {
 
 FileResult MoveOver(File& fresh, const std::filesystem::path& freshPath, File& old,
                     const std::filesystem::path& target) {
-    if (struct stat info {}; ::stat(target.c_str(), &info) == 0) {
+    if (struct stat info{}; ::stat(target.c_str(), &info) == 0) {
         ::chmod(freshPath.c_str(), info.st_mode & 07777); // keeps the permissions it had
     }
     FileResult result = fresh.FlushToDisk();

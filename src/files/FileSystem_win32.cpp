@@ -231,9 +231,9 @@ FileResult MoveOver(File& fresh, const std::filesystem::path& freshPath, File& o
     if (const DWORD attributes = GetFileAttributesW(target.c_str());
         result && attributes != INVALID_FILE_ATTRIBUTES) {
         SetFileAttributesW(freshPath.c_str(),
-                           attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                         FILE_ATTRIBUTE_ARCHIVE |
-                                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+                           attributes &
+                               (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
     }
     if (result && !MoveFileExW(freshPath.c_str(), target.c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

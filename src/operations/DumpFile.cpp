@@ -14,8 +14,7 @@ bool DumpFile::IsOpen() const {
     return file.IsOpen();
 }
 
-std::int32_t DumpFile::Failed(const files::FileResult& result, bool onPartial,
-                              std::int32_t code) {
+std::int32_t DumpFile::Failed(const files::FileResult& result, bool onPartial, std::int32_t code) {
     systemError = static_cast<std::int32_t>(result.systemError);
     errorOnPartial = onPartial;
     return code;
@@ -83,8 +82,7 @@ std::int32_t DumpFile::Finish() {
         Close();
         return Raw(LINK_OK);
     }
-    if (const files::FileResult result = files::MoveOver(file, partial, earlier, chosen);
-        !result) {
+    if (const files::FileResult result = files::MoveOver(file, partial, earlier, chosen); !result) {
         return Failed(result, false, Raw(OP_ERR_FILE_WRITE));
     }
     replaced = true;

@@ -61,8 +61,8 @@ public:
 private:
     std::int32_t Failed(const files::FileResult& result, bool onPartial, std::int32_t code);
 
-    files::File earlier; // the file under the chosen name while the blocks go beside it
-    files::File file;    // where the blocks go
+    files::File earlier;           // the file under the chosen name while the blocks go beside it
+    files::File file;              // where the blocks go
     std::filesystem::path chosen;  // the chosen file, through its symbolic links
     std::filesystem::path path;    // the blocks' file: chosen or partial
     std::filesystem::path partial; // empty when no earlier file held the name
