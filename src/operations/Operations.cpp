@@ -283,7 +283,7 @@ LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
     // The file first: if it cannot be had, the logger is not contacted.
     DumpFile file;
     const std::int32_t opened = file.Open(fileName);
-    if (file.KeepsEarlier() || file.ErrorOnPartial()) {
+    if (file.KeepsEarlier()) {
         done.partialFile = files::PathText(file.PartialPath());
         done.partialNamedAfterFile = file.PartialNamedAfterFile();
     }
