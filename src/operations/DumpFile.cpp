@@ -23,7 +23,7 @@ std::int32_t DumpFile::Failed(const files::FileResult& result, bool onPartial, s
 std::int32_t DumpFile::Open(const std::string& fileName) {
     Close();
     partial.clear();
-    partialNamedAfterFile = created = written = emptied = replaced = errorOnPartial = false;
+    partialNamedAfterFile = created = written = emptied = errorOnPartial = false;
     systemError = 0;
     const std::filesystem::path named = files::PathFromName(fileName);
     chosen = files::ReplaceTarget(named);
@@ -85,7 +85,6 @@ std::int32_t DumpFile::Finish() {
     if (const files::FileResult result = files::MoveOver(file, partial, earlier, chosen); !result) {
         return Failed(result, false, Raw(OP_ERR_FILE_WRITE));
     }
-    replaced = true;
     return Raw(LINK_OK);
 }
 

@@ -50,8 +50,6 @@ public:
     const std::filesystem::path& PartialPath() const { return partial; }
     // True when PartialPath() is the chosen name with DumpPartialSuffix after it.
     bool PartialNamedAfterFile() const { return partialNamedAfterFile; }
-    // True when a file that existed under the chosen name has been replaced.
-    bool Changed() const { return replaced; }
     // The system's error code of the last failed Open, Write or Finish (errno, or
     // GetLastError on Windows); 0 when none failed.
     std::int32_t SystemError() const { return systemError; }
@@ -70,7 +68,6 @@ private:
     bool created = false;
     bool written = false; // a Write reached the blocks' file
     bool emptied = false; // cut to zero length, or new
-    bool replaced = false;
     std::int32_t systemError = 0;
     bool errorOnPartial = false;
 };
