@@ -81,8 +81,19 @@ std::string CompleteFileName(const std::string& chosen, const std::string& exten
 
 namespace {
 
+// The file beside an earlier dump that holds the blocks of a new one: named after
+// the chosen file (as shown) where it is, else by its own full name.
+std::string PartialName(const DumpRecord& record, const std::string& file) {
+    return record.partialNamedAfterFile ? file + DumpPartialSuffix
+                                        : NativeSeparators(record.partialFile);
+}
+
 // What the dump file holds once the dump has ended early.
 std::string FileHolds(const DumpRecord& record, const std::string& file) {
+    if (record.earlierKept) {
+        return "The earlier dump " + file + " was kept as it was; " + PartialName(record, file) +
+               " holds the first " + std::to_string(record.blocks * BlockSize) + " bytes.";
+    }
     if (record.blocks > 0) {
         return file + " holds the first " + std::to_string(record.blocks * BlockSize) + " bytes.";
     }
@@ -117,7 +128,8 @@ DumpOutcome DumpOutcomeFor(const LinkOutcome& result, const DumpRecord& record,
                    : DumpOutcome{"Memory Dump Saved", "Success", false};
     }
     if (result.code == OP_ERR_FILE_OPEN || result.code == OP_ERR_FILE_WRITE) {
-        std::string text = "Unable to save memory dump\nCannot write " + file + ": " +
+        const std::string failed = record.fileErrorOnPartial ? PartialName(record, file) : file;
+        std::string text = "Unable to save memory dump\nCannot write " + failed + ": " +
                            SystemErrorText(record.fileError);
         if (result.code == OP_ERR_FILE_WRITE) {
             text += "\nThe dump ended " + AfterBlocks(record) + ". " + FileHolds(record, file);

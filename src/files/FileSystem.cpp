@@ -1,6 +1,8 @@
 #include "files/FileSystem.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <system_error>
 
 namespace files {
@@ -36,6 +38,9 @@ FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
         fresh = target;
         fresh += ".new-" + std::to_string(CurrentProcessId()) + "-" + std::to_string(names++);
         result = CreateNewFile(fresh, file);
+        if (NameTooLong(result)) {
+            return CreateShortFileBeside(target, file, fresh);
+        }
         if (result.status != FileStatus::Exists) {
             break;
         }
@@ -43,13 +48,59 @@ FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
     return result;
 }
 
-FileResult WriteToDiskAndClose(File& file, std::string_view bytes) {
-    FileResult result = file.Write(bytes);
-    if (result) {
-        result = file.FlushToDisk();
+FileResult CreateShortFileBeside(const std::filesystem::path& target, File& file,
+                                 std::filesystem::path& fresh) {
+    static std::atomic<std::uint64_t> names{0};
+    constexpr int Attempts = 100;
+    constexpr std::size_t Longest = 13; // 12 digits: what 64 bits hold
+    constexpr std::string_view Digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    // As long as target's name where that is shorter, so the whole path is no longer
+    // either; two characters at the least.
+    const std::size_t length =
+        std::clamp<std::size_t>(target.filename().native().size(), 2, Longest);
+    FileResult result;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        // The process, a count and the clock, mixed, so that another process's
+        // names, and a name a killed run left, are unlikely to be met.
+        std::uint64_t mixed =
+            (std::uint64_t{CurrentProcessId()} << 32) ^ (names++ * 0x9E3779B97F4A7C15u) ^
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        mixed ^= mixed >> 29;
+        mixed *= 0xBF58476D1CE4E5B9u;
+        mixed ^= mixed >> 32;
+        std::string name = "~";
+        for (std::uint64_t rest = mixed; name.size() < length; rest /= Digits.size()) {
+            name += Digits[rest % Digits.size()];
+        }
+        fresh = target.parent_path() / name;
+        result = CreateNewFile(fresh, file);
+        if (result.status != FileStatus::Exists) {
+            break;
+        }
     }
-    if (FileResult closed = file.Close(); result && !closed) {
-        result = closed;
+    return result;
+}
+
+FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
+    const std::filesystem::path target = ReplaceTarget(path);
+    if (FileResult refused = RefuseReadOnly(target); !refused) {
+        return refused;
+    }
+    std::filesystem::path fresh;
+    File file;
+    FileResult result = CreateFileBeside(target, file, fresh);
+    if (!result) {
+        return result;
+    }
+    result = file.Write(bytes);
+    if (result) {
+        File unopened;
+        result = MoveOver(file, fresh, unopened, target);
+    }
+    if (!result) {
+        file = File();
+        std::error_code ignored;
+        std::filesystem::remove(fresh, ignored);
     }
     return result;
 }

@@ -91,13 +91,21 @@ FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& cr
 // as a file open without sharing cannot be removed there.
 FileResult RemoveOpenFile(File& file, const std::filesystem::path& path);
 
-// A new file of this call's own beside target ("<target>.new-<process>-<n>"),
-// created exclusively for writing; fresh is its path.
+// True when the name, or the whole path, is longer than the system allows
+// (ENAMETOOLONG; on Windows a name past 255 characters or a path past MAX_PATH).
+bool NameTooLong(const FileResult& result);
+
+// A new file of this call's own beside target, created exclusively for writing;
+// fresh is its path: "<target>.new-<process>-<n>" or, where that name is too long
+// for the system, a short name (CreateShortFileBeside). So a temporary name fits
+// wherever target's own name fits.
 FileResult CreateFileBeside(const std::filesystem::path& target, File& file,
                             std::filesystem::path& fresh);
-// Writes all of bytes, brings them to the disk and closes the file; the first
-// failure of the three.
-FileResult WriteToDiskAndClose(File& file, std::string_view bytes);
+// A new file beside target under a short name of its own: '~' and lowercase letters
+// and digits, never longer than target's name (and at most 13 characters), created
+// exclusively for writing; fresh is its path.
+FileResult CreateShortFileBeside(const std::filesystem::path& target, File& file,
+                                 std::filesystem::path& fresh);
 // This program's process number, which keeps its new files' names apart from
 // another program's.
 unsigned long CurrentProcessId();
@@ -109,6 +117,17 @@ std::filesystem::path ReplaceTarget(const std::filesystem::path& path);
 // True when the file exists and is read-only: no write permission or a read-only
 // file system on POSIX, FILE_ATTRIBUTE_READONLY on Windows.
 bool IsReadOnly(const std::filesystem::path& path);
+// ReadOnly ("the file is read-only", with EACCES, EROFS on a read-only file system,
+// or ERROR_ACCESS_DENIED) when the file exists and IsReadOnly; else Ok.
+FileResult RefuseReadOnly(const std::filesystem::path& path);
+
+// Puts the file that fresh holds open at freshPath in the place of target, which
+// old may hold open: fresh's bytes reach the disk, it takes target's permissions
+// (POSIX) or its hidden, system and archive attributes (Windows), and is renamed
+// over target. Both files are closed in any case. A failure leaves target as it
+// was and fresh's bytes under freshPath.
+FileResult MoveOver(File& fresh, const std::filesystem::path& freshPath, File& old,
+                    const std::filesystem::path& target);
 
 // Replaces the file (at ReplaceTarget) with the bytes as a whole: they go to a
 // new file of this call's own beside it, created exclusively, reach the disk, and

@@ -216,34 +216,37 @@ unsigned long CurrentProcessId() {
     return static_cast<unsigned long>(::getpid());
 }
 
-FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-    const std::filesystem::path target = ReplaceTarget(path);
-    struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0;
-    if (existed && IsReadOnly(target)) {
-        // EROFS when the whole file system is read-only, so the reason says so.
-        const int denied = ::access(target.c_str(), W_OK) != 0 && errno == EROFS ? EROFS : EACCES;
-        return {FileStatus::ReadOnly, denied, "the file is read-only"};
+bool NameTooLong(const FileResult& result) {
+    return result.systemError == ENAMETOOLONG;
+}
+
+FileResult RefuseReadOnly(const std::filesystem::path& path) {
+    if (!IsReadOnly(path)) {
+        return {};
     }
-    std::filesystem::path fresh;
-    File file;
-    FileResult result = CreateFileBeside(target, file, fresh);
-    if (!result) {
-        return result;
+    // EROFS when the whole file system is read-only, so the reason says so.
+    const int denied = ::access(path.c_str(), W_OK) != 0 && errno == EROFS ? EROFS : EACCES;
+    return {FileStatus::ReadOnly, denied, "the file is read-only"};
+}
+
+FileResult MoveOver(File& fresh, const std::filesystem::path& freshPath, File& old,
+                    const std::filesystem::path& target) {
+    if (struct stat info{}; ::stat(target.c_str(), &info) == 0) {
+        ::chmod(freshPath.c_str(), info.st_mode & 07777); // keeps the permissions it had
     }
-    if (existed) {
-        ::chmod(fresh.c_str(), old.st_mode & 07777); // keeps the permissions it had
+    FileResult result = fresh.FlushToDisk();
+    if (FileResult closed = fresh.Close(); result && !closed) {
+        result = closed;
     }
-    result = WriteToDiskAndClose(file, bytes);
-    if (result && ::rename(fresh.c_str(), target.c_str()) != 0) {
+    // The old file stays held until its name has gone to the new one.
+    if (result && ::rename(freshPath.c_str(), target.c_str()) != 0) {
         result = Failure(errno);
     }
-    if (!result) {
-        ::unlink(fresh.c_str());
-        return result;
+    old = File();
+    if (result) {
+        FlushFolder(target.parent_path());
     }
-    FlushFolder(target.parent_path());
-    return {};
+    return result;
 }
 
 FileLock::FileLock(FileLock&& other) noexcept : fd(other.fd) {

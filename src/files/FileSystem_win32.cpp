@@ -202,31 +202,42 @@ unsigned long CurrentProcessId() {
     return GetCurrentProcessId();
 }
 
-FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_view bytes) {
-    const std::filesystem::path target = ReplaceTarget(path);
-    if (IsReadOnly(target)) {
-        return {FileStatus::ReadOnly, ERROR_ACCESS_DENIED, "the file is read-only"};
+bool NameTooLong(const FileResult& result) {
+    // A path past MAX_PATH is told as a path not found; in a folder that does exist
+    // only the length can be the cause.
+    return result.systemError == ERROR_FILENAME_EXCED_RANGE ||
+           result.systemError == ERROR_PATH_NOT_FOUND;
+}
+
+FileResult RefuseReadOnly(const std::filesystem::path& path) {
+    if (!IsReadOnly(path)) {
+        return {};
     }
-    std::filesystem::path fresh;
-    File file;
-    FileResult result = CreateFileBeside(target, file, fresh);
-    if (!result) {
-        return result;
+    return {FileStatus::ReadOnly, ERROR_ACCESS_DENIED, "the file is read-only"};
+}
+
+FileResult MoveOver(File& fresh, const std::filesystem::path& freshPath, File& old,
+                    const std::filesystem::path& target) {
+    FileResult result = fresh.IsOpen() ? fresh.FlushToDisk() : Failure(ERROR_INVALID_HANDLE);
+    if (fresh.IsOpen()) {
+        if (FileResult closed = fresh.Close(); result && !closed) {
+            result = closed;
+        }
     }
-    result = WriteToDiskAndClose(file, bytes);
+    // A file open without sharing can be neither renamed nor replaced: both handles
+    // go before the move.
+    old = File();
     // The old file's attributes (hidden, archive) stay with the name.
-    if (const DWORD old = GetFileAttributesW(target.c_str());
-        result && old != INVALID_FILE_ATTRIBUTES) {
-        SetFileAttributesW(fresh.c_str(),
-                           old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    if (const DWORD attributes = GetFileAttributesW(target.c_str());
+        result && attributes != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(freshPath.c_str(),
+                           attributes &
+                               (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
     }
-    if (result && !MoveFileExW(fresh.c_str(), target.c_str(),
+    if (result && !MoveFileExW(freshPath.c_str(), target.c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         result = LastFailure();
-    }
-    if (!result) {
-        DeleteFileW(fresh.c_str());
     }
     return result;
 }

@@ -284,17 +284,25 @@ LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
     done = DumpRecord{};
     // The file first: if it cannot be had, the logger is not contacted.
     DumpFile file;
-    if (file.Open(fileName) != LINK_OK) {
+    const std::int32_t opened = file.Open(fileName);
+    if (file.KeepsEarlier()) {
+        done.partialFile = files::PathText(file.PartialPath());
+        done.partialNamedAfterFile = file.PartialNamedAfterFile();
+    }
+    if (opened != LINK_OK) {
         done.fileError = file.SystemError();
+        done.fileErrorOnPartial = file.ErrorOnPartial();
         return {OP_ERR_FILE_OPEN};
     }
     // A file of its own that holds no whole block is of no use to anyone; an
-    // earlier dump is kept until a block of the new one has arrived.
+    // earlier dump is kept unless the new one is complete.
     const auto removeIfEmpty = [&] {
         if (done.blocks == 0 && file.Created()) {
-            done.fileRemoved = file.Remove() == LINK_OK;
+            done.fileRemoved = file.Remove() == LINK_OK && !file.KeepsEarlier();
         }
-        done.fileUnchanged = !file.Created() && !file.Changed();
+        file.Close();
+        done.fileUnchanged = file.KeepsEarlier();
+        done.earlierKept = file.KeepsEarlier() && done.blocks > 0;
     };
     LinkSession link(sleeper);
     std::int32_t result = link.Open(portName);
@@ -321,6 +329,7 @@ LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
             }
             if (file.Write(block) != LINK_OK) {
                 done.fileError = file.SystemError();
+                done.fileErrorOnPartial = file.ErrorOnPartial();
                 removeIfEmpty();
                 return link.Outcome(Raw(OP_ERR_FILE_WRITE));
             }
@@ -332,6 +341,10 @@ LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
         }
     }
     link.Close();
-    file.Close();
+    if (file.Finish() != LINK_OK) {
+        done.fileError = file.SystemError();
+        removeIfEmpty();
+        return link.Outcome(Raw(OP_ERR_FILE_WRITE));
+    }
     return link.Outcome(Raw(LINK_OK));
 }

@@ -32,7 +32,19 @@ struct DumpRecord {
     bool stopped = false;       // ended early by the stop request
     bool fileRemoved = false;   // the dump created the file and removed it, holding no block
     bool fileUnchanged = false; // the file existed and the dump left it as it was
+    // An earlier file held the chosen name: the blocks went to partialFile beside it
+    // (the name as the program holds file names), and only a complete dump took
+    // the chosen name. Empty when no earlier file held it.
+    std::string partialFile;
+    bool partialNamedAfterFile = false; // partialFile is the chosen name + DumpPartialSuffix
+    bool earlierKept = false;           // ended early: the earlier file was kept, the
+                                        // blocks read are in partialFile
+    bool fileErrorOnPartial = false;    // fileError concerns partialFile, not the chosen file
 };
+
+// What a dump onto the name of an earlier file writes its blocks to until it is
+// complete: the chosen name with this after it.
+constexpr const char* DumpPartialSuffix = ".partial";
 
 // The three device operations of the worker, callable on any thread. Each opens
 // its own port by name, runs its commands and closes the port on every way out.
@@ -71,8 +83,10 @@ SelfTestOutcome RunSelfTestOperation(const std::string& portName,
 // untouched. A failed block ends the dump with the blocks before it on disk; a
 // block shorter than 256 bytes is a failure (LINK_ERR_CRC) and is not written.
 // A file the dump created itself is removed when the dump ends before its first
-// block; an existing file is left byte for byte as it was until the first block
-// arrives, which empties it.
+// block. A file that held the chosen name before is left byte for byte as it was
+// unless the dump completes: the blocks go to a file beside it (DumpRecord's
+// partialFile), renamed over it once the last block is on disk and kept under its
+// own name when the dump ends early.
 LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
                        const Protocols::Sleeper& sleeper = {}, const OperationHooks& hooks = {},
                        DumpRecord* record = nullptr);

@@ -95,6 +95,42 @@ TEST(DumpOutcome, SaysWhatHappenedAndWhatIsOnDisk) {
             shown + " was left unchanged.");
 }
 
+// A dump onto an earlier one that ended early: the earlier dump was kept, and the
+// blocks read are in the file beside it, named after the chosen one (also as the
+// window's placeholder for the name) or, where that name did not fit, by its own.
+TEST(DumpOutcome, AnEarlierDumpKeptSaysWhereTheBlocksAre) {
+    DumpRecord record;
+    record.blocks = 3;
+    record.fileUnchanged = record.earlierKept = record.partialNamedAfterFile = true;
+    record.partialFile = "a.hex.partial";
+    const std::string kept =
+        "The earlier dump a.hex was kept as it was; a.hex.partial holds the first 768 bytes.";
+    EXPECT_EQ(DumpOutcomeFor({LINK_ERR_TIMEOUT, 0, true}, record, "COM1:", "a.hex").text,
+              "Communication Error\n-200 Communication Time Out! Check COM Port\nThe dump ended "
+              "after 3 of 1056 blocks. " +
+                  kept);
+    record.stopped = true;
+    EXPECT_EQ(DumpOutcomeFor({LINK_OK, 0, true}, record, "COM1:", "a.hex").text,
+              "Memory dump stopped\nThe dump was stopped after 3 of 1056 blocks. " + kept);
+    EXPECT_TRUE(DumpOutcomeFor({LINK_OK, 0, true}, record, "COM1:", "\x01")
+                    .text.ends_with("dump \x01 was kept as it was; \x01.partial holds the "
+                                    "first 768 bytes."));
+
+    record.partialNamedAfterFile = false;
+    record.partialFile = "d/~k3j9";
+    EXPECT_TRUE(
+        DumpOutcomeFor({LINK_OK, 0, true}, record, "COM1:", "d/a.hex")
+            .text.ends_with("; " + NativeSeparators("d/~k3j9") + " holds the first 768 bytes."));
+
+    // The file beside it could not be had: the message names that one.
+    DumpRecord refused;
+    refused.partialFile = "a.hex.partial";
+    refused.partialNamedAfterFile = refused.fileErrorOnPartial = true;
+    refused.fileError = 13;
+    EXPECT_EQ(DumpOutcomeFor({OP_ERR_FILE_OPEN}, refused, "COM1:", "a.hex").text,
+              "Unable to save memory dump\nCannot write a.hex.partial: " + SystemErrorText(13));
+}
+
 TEST(SystemErrors, PortTextNamesThePortAndTheReason) {
     EXPECT_EQ(PortDisplayName("ttyUSB0:"), "ttyUSB0");
     EXPECT_EQ(PortDisplayName("MYPORT"), "MYPORT");

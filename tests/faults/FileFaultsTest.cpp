@@ -1,11 +1,16 @@
-// The report file and the calibration log when the disk is full or read-only,
-// when the program is killed in the middle of a save, and when LogTime.csv holds
+// The report file, the calibration log and a memory dump onto an earlier one when
+// the disk is full or read-only, when the program is killed in the middle of a
+// save, when a name is as long as the system allows, and when LogTime.csv holds
 // anything at all: the old file survives whole, nothing half-written is left or
 // read back, and the error names the file and the reason.
 
 #include "FaultSandbox.h"
 #include "calibration/CalibrationLog.h"
+#include "communication/ResultCodes.h"
+#include "operations/OperationFixture.h"
+#include "operations/Operations.h"
 #include "report/ReportText.h"
+#include "ui/text/MainWindowText.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -310,6 +315,135 @@ TEST(KilledSave, AHalfWrittenNewFileIsNeverTakenForTheLog) {
     EXPECT_EQ(Names(folder.Path()), (Lines{"LogTime.csv", leftover}));
     EXPECT_EQ(ReadBytes(folder / leftover), halfWritten);
 }
+
+// ---------------------------------------------------------------------------
+// Names as long as the system allows (255 bytes): the new file written beside the
+// old one before it takes the name fits as well, and none is left.
+
+TEST(LongestNames, ReportAndLogAreReplacedUnderThem) {
+    ScratchFolder folder;
+    ASSERT_FALSE(folder.Path().empty());
+    for (const std::size_t length : {245u, 250u, 255u}) {
+        const fs::path report = folder / (std::string(length - 4, 'r') + ".txt");
+        const fs::path log = folder / (std::string(length - 4, 'l') + ".csv");
+        WriteBytes(report, OldReport);
+        WriteBytes(log, LogBytes(OldLog));
+
+        EXPECT_EQ(WriteReportFile(report.string(), "Name=New"), 0) << length;
+        EXPECT_EQ(ReadBytes(report), "Name=New");
+        CalibrationLog saved(log);
+        saved.SetLines(ManyLines('x', 3));
+        const CalibrationLog::SaveError error = saved.Save();
+        EXPECT_FALSE(error) << length << ": " << *error;
+        EXPECT_EQ(ReadBytes(log), LogBytes(ManyLines('x', 3)));
+        EXPECT_EQ(Names(folder.Path()).size(), 2u) << "a temporary file was left";
+        fs::remove(report);
+        fs::remove(log);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A memory dump onto an earlier dump that the disk or the folder does not let
+// finish: the earlier dump stays byte for byte, the blocks read are beside it as
+// the message says, and a file that cannot be had stops the dump before the logger
+// is asked anything.
+
+enum class DumpFault {
+    FileSizeLimit,      // the blocks' file grows past a limit
+    ReadOnlyEarlier,    // the earlier dump is marked read-only
+    ReadOnlyLeftover,   // an earlier dump's ".partial" is read-only
+    FolderSealedAtLast, // the folder takes no rename once the last block is in
+};
+struct DumpFileFault {
+    const char* name;
+    DumpFault fault;
+    ResultCode result;
+    std::size_t requests;     // the logger's requests
+    std::size_t partialBytes; // logger.hex.partial's size afterwards
+    const char* failed;       // the file the message names: "" the chosen one, or its suffix
+};
+
+class DumpOntoEarlier : public OperationFixture,
+                        public ::testing::WithParamInterface<DumpFileFault> {
+protected:
+    void SetUp() override {
+        StartLogger();
+        ASSERT_FALSE(folder.Path().empty());
+    }
+    ScratchFolder folder;
+};
+
+TEST_P(DumpOntoEarlier, KeepsTheEarlierDumpAndSaysWhereTheBlocksAre) {
+    const DumpFileFault& when = GetParam();
+    const bool permissionBits =
+        when.fault != DumpFault::FileSizeLimit && when.fault != DumpFault::ReadOnlyEarlier;
+    if (permissionBits && ::geteuid() == 0) {
+        GTEST_SKIP() << "running as root, where permission bits do not stop writes";
+    }
+    const fs::path file = folder / "logger.hex";
+    const fs::path partial = folder / "logger.hex.partial";
+    const std::string earlier(5000, '\x5A');
+    WriteBytes(file, earlier);
+    std::unique_ptr<FileSizeLimit> limit;
+    OperationHooks hooks;
+    switch (when.fault) {
+    case DumpFault::FileSizeLimit:
+        limit = std::make_unique<FileSizeLimit>(40 * 256 + 100);
+        ASSERT_TRUE(limit->Active());
+        break;
+    case DumpFault::ReadOnlyEarlier:
+        fs::permissions(file, fs::perms::owner_read);
+        break;
+    case DumpFault::ReadOnlyLeftover:
+        WriteBytes(partial, std::string(300, 'p'));
+        fs::permissions(partial, fs::perms::owner_read);
+        break;
+    case DumpFault::FolderSealedAtLast:
+        hooks.blockWritten = [&](std::uint32_t blocks) {
+            if (blocks == DumpBlockCount) {
+                fs::permissions(folder.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+            }
+        };
+        break;
+    }
+    DumpRecord record;
+    const LinkOutcome outcome =
+        DumpMemory(logger.PortName(), file.string(), RecordingSleeper(), hooks, &record);
+    limit.reset();
+    fs::permissions(folder.Path(), fs::perms::owner_all);
+
+    EXPECT_EQ(outcome.code, when.result);
+    EXPECT_EQ(logger.Requests().size(), when.requests);
+    EXPECT_TRUE(ReadBytes(file) == earlier) << "the earlier dump was changed";
+    const std::string blocks = ReadBytes(partial);
+    EXPECT_EQ(blocks.size(), when.partialBytes);
+    if (when.fault != DumpFault::ReadOnlyLeftover) {
+        const std::vector<std::uint8_t> memory = logger.Memory(0, blocks.size());
+        EXPECT_TRUE(blocks == std::string(memory.begin(), memory.end()));
+    }
+    const int reason = when.fault == DumpFault::FileSizeLimit ? EFBIG : EACCES;
+    std::string expected = "Unable to save memory dump\nCannot write " + file.string() +
+                           when.failed + ": " + std::strerror(reason);
+    if (when.result == OP_ERR_FILE_WRITE) {
+        const std::size_t read = blocks.size() / 256;
+        expected += "\nThe dump ended after " + std::to_string(read) +
+                    " of 1056 blocks. The earlier dump " + file.string() + " was kept as it was; " +
+                    partial.string() + " holds the first " + std::to_string(read * 256) + " bytes.";
+    }
+    EXPECT_EQ(DumpOutcomeFor(outcome, record, "A1:", file.string()).text, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dump, DumpOntoEarlier,
+    ::testing::Values(DumpFileFault{"FileSizeLimit", DumpFault::FileSizeLimit, OP_ERR_FILE_WRITE,
+                                    41, 40 * 256 + 100, ".partial"},
+                      DumpFileFault{"ReadOnlyEarlier", DumpFault::ReadOnlyEarlier, OP_ERR_FILE_OPEN,
+                                    0, 0, ""},
+                      DumpFileFault{"ReadOnlyLeftover", DumpFault::ReadOnlyLeftover,
+                                    OP_ERR_FILE_OPEN, 0, 300, ".partial"},
+                      DumpFileFault{"FolderSealedAtLast", DumpFault::FolderSealedAtLast,
+                                    OP_ERR_FILE_WRITE, DumpBlockCount, DumpBlockCount * 256, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Whatever LogTime.csv holds.

@@ -6,6 +6,7 @@
 
 #include "support/TemporaryFolder.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -117,6 +118,37 @@ TEST(FileSystem, AnExclusiveFileIsKeptUntilTruncatedAndHeldByOne) {
     EXPECT_TRUE(files::RemoveOpenFile(file, kept));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(fs::exists(kept));
+}
+
+// A file of the program's own beside another one fits wherever that one's name
+// fits: its short name is no longer than the other's (two characters at the
+// least, 13 at the most), and the fresh file replaces the other one held open.
+TEST(FileSystem, ShortNamesBesideAFileFitWhereItsNameFits) {
+    TemporaryFolder scratch{"onyx-files"};
+    for (const std::size_t length : {1u, 2u, 5u, 13u, 255u}) {
+        const fs::path target = scratch.Path() / std::string(length, 't');
+        std::ofstream(target, std::ios::binary) << "old";
+        fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+        files::File old;
+        bool created = true;
+        ASSERT_TRUE(files::OpenExclusive(target, old, created));
+        files::File fresh;
+        fs::path freshPath;
+        ASSERT_TRUE(files::CreateShortFileBeside(target, fresh, freshPath)) << length;
+        const std::string name = freshPath.filename().string();
+        EXPECT_EQ(name.size(), std::clamp<std::size_t>(length, 2, 13)) << name;
+        EXPECT_EQ(name.front(), '~');
+        EXPECT_EQ(freshPath.parent_path(), scratch.Path());
+        ASSERT_TRUE(fresh.Write("new"));
+        ASSERT_TRUE(files::MoveOver(fresh, freshPath, old, target)) << length;
+        EXPECT_FALSE(fresh.IsOpen() || old.IsOpen());
+        std::string bytes;
+        ASSERT_TRUE(files::ReadWholeFile(target, bytes));
+        EXPECT_EQ(bytes, "new");
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_FALSE(fs::exists(freshPath));
+        fs::remove(target);
+    }
 }
 
 } // namespace

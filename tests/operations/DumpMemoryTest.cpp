@@ -7,6 +7,7 @@
 #include "operations/Operations.h"
 #include "support/TemporaryFolder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
@@ -47,6 +48,16 @@ protected:
     static std::uint32_t Address(const sim::RecordedRequest& request) {
         const auto& f = request.frame;
         return (std::uint32_t{f[4]} << 16) | (std::uint32_t{f[5]} << 8) | f[6];
+    }
+
+    // The names in the folder, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     TemporaryFolder scratch{"onyx-dump"};
@@ -128,16 +139,109 @@ TEST_F(Dump, FileHeldByAnotherDumpIsLeftAlone) {
     Fill(file, 300, 0x55);
     DumpFile other;
     ASSERT_EQ(other.Open(file), LINK_OK);
-    // Its first block cuts it, as in any dump.
     ASSERT_EQ(other.Write(Bytes(100, 0x66)), LINK_OK);
 
     EXPECT_EQ(Run(), OP_ERR_FILE_OPEN);
     EXPECT_TRUE(logger.Requests().empty());
-    EXPECT_EQ(Contents(file), Bytes(100, 0x66)); // not cut by the refused dump
+    EXPECT_EQ(Contents(file), Bytes(300, 0x55));
+    EXPECT_EQ(Contents(file + ".partial"), Bytes(100, 0x66)) << "not cut by the refused dump";
 
     other.Close();
     ASSERT_EQ(Run(), LINK_OK); // closed: the same name can be chosen at once
+    EXPECT_EQ(Names(), std::vector<std::string>{"logger.hex"}) << "the blocks took the name";
 }
+
+// A dump onto an earlier file under the chosen name, or onto none, ending whole,
+// stopped or with the line cut after five blocks; the chosen name as usual or as
+// long as the system allows, so that no name with ".partial" after it fits.
+enum class End { Complete, Stopped, LineCut };
+struct EarlierFile {
+    const char* name;
+    bool earlier;
+    End end;
+    bool longName = false;
+    bool leftoverPartial = false; // an earlier dump's ".partial" is there, longer
+};
+
+class DumpOntoEarlierFile : public Dump, public ::testing::WithParamInterface<EarlierFile> {};
+
+TEST_P(DumpOntoEarlierFile, OnlyACompleteDumpReplacesIt) {
+    const EarlierFile& when = GetParam();
+    if (when.longName) {
+        file = (folder / (std::string(246, 'n') + ".hex")).string();
+    }
+    const Bytes earlier = logger.Memory(0x1000, 4096 + 17); // not the dump's own bytes
+    if (when.earlier) {
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(earlier.data()),
+                   static_cast<std::streamsize>(earlier.size()));
+    }
+    if (when.leftoverPartial) {
+        Fill(file + ".partial", 9000, 0xEE);
+    }
+    std::atomic<bool> stop{false};
+    OperationHooks hooks;
+    hooks.stop = &stop;
+    hooks.blockWritten = [&](std::uint32_t blocks) {
+        if (blocks == 5 && when.end == End::Stopped) {
+            stop = true;
+        }
+    };
+    onCommandPause = [&](int n) {
+        if (n == 5 && when.end == End::LineCut) {
+            logger.Vanish();
+        }
+    };
+    DumpRecord record;
+    const LinkOutcome outcome =
+        DumpMemory(logger.PortName(), file, RecordingSleeper(), hooks, &record);
+    EXPECT_EQ(outcome.Ok(), when.end != End::LineCut) << outcome.Number();
+
+    std::vector<std::string> beside = Names();
+    std::erase(beside, fs::path(file).filename().string());
+    EXPECT_EQ(record.partialFile.empty(), !when.earlier);
+    if (when.end == End::Complete) {
+        EXPECT_TRUE(Contents(file) == logger.Memory(0, CompleteDump));
+        EXPECT_TRUE(beside.empty()) << beside.front();
+        EXPECT_FALSE(record.earlierKept);
+        return;
+    }
+    const Bytes read = logger.Memory(0, 5 * 256);
+    EXPECT_EQ(record.blocks, 5u);
+    EXPECT_EQ(record.earlierKept, when.earlier);
+    if (!when.earlier) {
+        EXPECT_EQ(Contents(file), read) << "written where chosen, as it arrived";
+        EXPECT_TRUE(beside.empty());
+        return;
+    }
+    EXPECT_EQ(Contents(file), earlier) << "the earlier dump is kept byte for byte";
+    EXPECT_TRUE(record.fileUnchanged);
+    ASSERT_EQ(beside.size(), 1u);
+    const fs::path partial = folder / beside.front();
+    EXPECT_EQ(record.partialFile, partial.string());
+    EXPECT_EQ(Contents(partial.string()), read) << "the blocks read, beside it";
+    EXPECT_EQ(record.partialNamedAfterFile, !when.longName);
+    if (when.longName) {
+        EXPECT_LE(beside.front().size(), 13u);
+    } else {
+        EXPECT_EQ(partial.string(), file + ".partial");
+    }
+    EXPECT_EQ(DumpFile().Open(file), LINK_OK) << "closed on the way out";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DumpOntoEarlierFile,
+    ::testing::Values(EarlierFile{"EarlierComplete", true, End::Complete},
+                      EarlierFile{"EarlierStopped", true, End::Stopped},
+                      EarlierFile{"EarlierLineCut", true, End::LineCut},
+                      EarlierFile{"EarlierLineCutOverALeftover", true, End::LineCut, false, true},
+                      EarlierFile{"NoneComplete", false, End::Complete},
+                      EarlierFile{"NoneStopped", false, End::Stopped},
+                      EarlierFile{"NoneLineCut", false, End::LineCut},
+                      EarlierFile{"LongNameComplete", true, End::Complete, true},
+                      EarlierFile{"LongNameStopped", true, End::Stopped, true},
+                      EarlierFile{"LongNameNoEarlier", false, End::LineCut, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A dump that reads nothing: a file it created is removed, an existing one is
 // left byte for byte as it was; either way it is closed on the way out.
@@ -189,6 +293,7 @@ TEST_P(DumpReadsNothing, RemovesItsOwnFileAndKeepsAnEarlierDump) {
     EXPECT_FALSE(record.fileRemoved);
     EXPECT_TRUE(record.fileUnchanged);
     EXPECT_EQ(record.blocks, 0u);
+    EXPECT_EQ(Names(), std::vector<std::string>{"logger.hex"}) << "an empty .partial was left";
     EXPECT_EQ(DumpFile().Open(file), LINK_OK) << "closed on the way out";
 }
 

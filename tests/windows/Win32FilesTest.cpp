@@ -74,25 +74,64 @@ TEST_F(Win32Files, NamesInAnyScriptOpenWhole) {
     EXPECT_EQ(ReadAll(sub / L"report \u00fc.txt"), "Name=Ann");
 }
 
-TEST_F(Win32Files, DumpFileIsExclusiveAndCutsAnOlderDump) {
+// An older dump is held without sharing and left as it is while the blocks go
+// beside it; only Finish puts them in its place, raw and with nothing of the
+// older, longer dump behind them.
+TEST_F(Win32Files, DumpFileIsExclusiveAndReplacesAnOlderDumpOnlyWhenFinished) {
     const auto path = folder / "dump.hex";
-    std::ofstream(path, std::ios::binary) << std::string(1000, 'x');
-    DumpFile dump;
-    ASSERT_EQ(dump.Open(path.string()), LINK_OK);
-    // Held without sharing: a second dump cannot open it.
-    DumpFile second;
-    EXPECT_EQ(second.Open(path.string()), OP_ERR_FILE_OPEN);
-    EXPECT_FALSE(second.IsOpen());
+    const auto partial = folder / "dump.hex.partial";
+    const std::string older(1000, 'x');
+    std::ofstream(path, std::ios::binary) << older;
     const std::array<std::uint8_t, 4> bytes{0x0D, 0x0A, 0x00, 0xFF};
-    EXPECT_EQ(dump.Write(bytes), LINK_OK);
-    dump.Close();
-    // Raw bytes, no line-end translation, nothing of the older, longer dump behind them.
-    EXPECT_EQ(ReadAll(path), std::string("\r\n\0\xFF", 4));
+    for (const bool finish : {false, true}) {
+        DumpFile dump;
+        ASSERT_EQ(dump.Open(path.string()), LINK_OK);
+        DumpFile second;
+        EXPECT_EQ(second.Open(path.string()), OP_ERR_FILE_OPEN);
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_EQ(dump.Write(bytes), LINK_OK);
+        if (finish) {
+            EXPECT_EQ(dump.Finish(), LINK_OK);
+            EXPECT_EQ(ReadAll(path), std::string("\r\n\0\xFF", 4));
+            EXPECT_FALSE(std::filesystem::exists(partial));
+        } else {
+            dump.Close();
+            EXPECT_EQ(ReadAll(path), older);
+            EXPECT_EQ(ReadAll(partial), std::string("\r\n\0\xFF", 4));
+        }
+    }
+
+    // Marked read-only: refused at once, and left as it is.
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    DumpFile refused;
+    EXPECT_EQ(refused.Open(path.string()), OP_ERR_FILE_OPEN);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(std::filesystem::exists(partial));
 
     DumpFile fresh;
     EXPECT_EQ(fresh.Open((folder / "new.hex").string()), LINK_OK);
     EXPECT_TRUE(std::filesystem::exists(folder / "new.hex"));
     EXPECT_EQ(fresh.Open((folder / "missing" / "x.hex").string()), OP_ERR_FILE_OPEN);
+}
+
+// A name that takes the path to MAX_PATH: the file beside it, and the report's
+// temporary file, still fit.
+TEST_F(Win32Files, NamesAtTheLongestPathStillWork) {
+    const std::size_t room = MAX_PATH - 1 - folder.native().size() - 1;
+    const auto path = folder / std::wstring(room, L'n');
+    std::ofstream(path, std::ios::binary) << "older";
+    DumpFile dump;
+    ASSERT_EQ(dump.Open(path.string()), LINK_OK);
+    const std::array<std::uint8_t, 2> bytes{1, 2};
+    EXPECT_EQ(dump.Write(bytes), LINK_OK);
+    dump.Close();
+    EXPECT_EQ(ReadAll(path), "older");
+    EXPECT_EQ(ReadAll(dump.PartialPath()), "\x01\x02");
+    EXPECT_EQ(dump.PartialPath().parent_path(), folder);
+
+    EXPECT_EQ(WriteReportFile(path.string(), "Name=Ann"), 0);
+    EXPECT_EQ(ReadAll(path), "Name=Ann");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
 }
 
 } // namespace
