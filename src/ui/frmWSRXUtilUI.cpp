@@ -159,9 +159,28 @@ void TfrmWSRXUtil::FillPortList(const QString& preferred) {
     ui->CmbComPort->setCurrentIndex(chosen >= 0 ? chosen : ports.isEmpty() ? -1 : 0);
 }
 
+void TfrmWSRXUtil::EndSession() {
+    endingSession = true;
+    // The calibration dialog's sequences run to their end before this is called.
+    if (timeCalibration != nullptr && timeCalibration->isVisible()) {
+        timeCalibration->reject();
+        closeAfterCommand = true;
+    }
+    if (operationRunning) {
+        dumpStop = true; // a dump ends after its block; the other operations are short
+        closeAfterCommand = true;
+        return;
+    }
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
 void TfrmWSRXUtil::closeEvent(QCloseEvent* event) {
     if (!operationRunning) {
         QWidget::closeEvent(event);
+        if (endingSession) {
+            // Report dialogs left open do not keep the program alive.
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        }
         return;
     }
     // The operation cannot be left running behind a closed window.

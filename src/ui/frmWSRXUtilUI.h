@@ -55,6 +55,9 @@ public:
     Presenter& MessagePresenter() { return presenter; }
 
     void SetTimeCalibrationDialog(QDialog* dialog) { timeCalibration = dialog; }
+    // The session ends (SIGTERM, SIGHUP, Windows logging off): the operation in
+    // progress ends as a close would end it, without a question, then the program.
+    void EndSession();
     // Reads the COM port list anew, keeping the selected port while it is listed;
     // run at start and each time the user opens the list.
     void RefreshPortList();
@@ -129,6 +132,7 @@ private:
     std::atomic<bool> dumpStop{false};
     // The window was closed during an operation: it closes when the command ends.
     bool closeAfterCommand = false;
+    bool endingSession = false;
 };
 
 // The program's main window.

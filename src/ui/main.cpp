@@ -23,6 +23,12 @@
 #include <string_view>
 #include <vector>
 
+#ifndef _WIN32
+#include <QSocketNotifier>
+#include <csignal>
+#include <unistd.h>
+#endif
+
 #ifdef _WIN32
 #include "operations/WidePath.h"
 
@@ -192,6 +198,43 @@ CommandLine Parse(const std::vector<std::string>& arguments) {
     return line;
 }
 
+#ifndef _WIN32
+// SIGTERM and SIGHUP end the program as closing its window would: the operation in
+// progress ends first and its port is closed. The handler only writes a byte, which
+// the window's thread reads.
+int endSignalPipe[2] = {-1, -1};
+
+extern "C" void OnEndSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(endSignalPipe[1], &byte, 1);
+}
+
+void EndOnSignals(TfrmWSRXUtil& window) {
+    if (::pipe(endSignalPipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(endSignalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] const auto read = ::read(endSignalPipe[0], &byte, 1);
+        window.EndSession();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+#else
+// Windows ending the session (logging off, shutting down) ends the program as
+// closing its window would.
+void EndOnSignals(TfrmWSRXUtil& window) {
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window,
+                     [&window] { window.EndSession(); });
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -209,6 +252,7 @@ int main(int argc, char** argv) {
         TfrmTimeCal timeCalibration(mainWindow, presenter);
         frmTimeCal = &timeCalibration;
         mainWindow.SetTimeCalibrationDialog(&timeCalibration);
+        EndOnSignals(mainWindow);
         mainWindow.show();
         return QApplication::exec();
     } catch (const std::exception& error) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -558,5 +559,123 @@ TEST_F(Calibration, VerificationFailures) {
     EXPECT_EQ(missing.kind, Kind::LinkError);
     EXPECT_GT(missing.link.Number(), 0);
 }
+
+} // namespace
+
+namespace {
+
+// A stop cut short at any step, then run again: the record holds the drift the
+// first stop measured and the logger its correction; a logger whose clock the
+// first stop had set is never measured again.
+enum class Cut {
+    Silence,   // the logger stops answering from this pause on
+    Killed,    // the program is killed (SIGKILL) at this pause
+    SaveFails, // the log turns read-only at this pause, so the record cannot be saved
+    LockHeld,  // another program holds the log's lock when the stop begins
+};
+struct Interruption {
+    const char* name;
+    Cut cut;
+    int pause; // the 50 ms pause at which it happens (1 to 7)
+};
+
+class InterruptedStop : public Stopped, public ::testing::WithParamInterface<Interruption> {
+protected:
+    static constexpr double Ahead = 10.0;
+    const std::string Completed = StartedRecord + ",11/18/06 14:03:32,  20.000, 9 s/day";
+
+    void SetUp() override {
+        Stopped::SetUp();
+        log.SetLines({StartedRecord});
+        ASSERT_FALSE(log.Save());
+        clock.now = At(2006, 11, 17, 14, 3, 22) + 1.0;
+        SetLoggerClock(clock.now + Ahead / SecondsPerDay);
+    }
+
+    // The first stop, cut short as the case says.
+    void CutShort(const Interruption& cut) {
+        logger.ClearRequests();
+        const auto at = [this, cut](const std::function<void()>& action) {
+            onPause = [cut, action](int n) {
+                if (n == cut.pause) {
+                    action();
+                }
+            };
+        };
+        files::FileLock other;
+        switch (cut.cut) {
+        case Cut::Silence:
+            at([this] { logger.InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest)); });
+            EXPECT_EQ(Stop().status, CalibrationStatus::Failed);
+            logger.ClearFaults();
+            break;
+        case Cut::Killed:
+            if (const pid_t child = fork(); child == 0) {
+                at([] { raise(SIGKILL); });
+                Stop();
+                _exit(3); // never reached the pause
+            } else {
+                int status = 0;
+                ASSERT_EQ(waitpid(child, &status, 0), child);
+                ASSERT_TRUE(WIFSIGNALED(status)) << status;
+                // A killed program leaves its port in exclusive mode until the
+                // adapter is plugged in again.
+                logger.Stop();
+                ASSERT_EQ(logger.Start(), 0);
+            }
+            break;
+        case Cut::SaveFails:
+            at([this] { fs::permissions(log.Path(), fs::perms::owner_read); });
+            EXPECT_EQ(Stop().status, CalibrationStatus::Failed);
+            fs::permissions(log.Path(), fs::perms::owner_read | fs::perms::owner_write);
+            break;
+        case Cut::LockHeld:
+            ASSERT_TRUE(files::LockFile(log.LockPath(), other, std::chrono::milliseconds(0)));
+            log.SetLockWait(std::chrono::milliseconds(0));
+            EXPECT_EQ(Stop().status, CalibrationStatus::Failed);
+            EXPECT_EQ(Letters(), "") << "nothing is sent while another program has the log";
+            other.Release();
+            break;
+        }
+        onPause = nullptr;
+    }
+};
+
+TEST_P(InterruptedStop, TheNextStopKeepsTheFirstMeasurement) {
+    const Interruption cut = GetParam();
+    CutShort(cut);
+    const bool clockSet = !DataOf('f').empty();
+    if (!clockSet) {
+        SetLoggerClock(clock.now + Ahead / SecondsPerDay); // the same reading as the first time
+    }
+    const bool noted = fs::exists(log.PendingPath());
+
+    const auto outcome = Stop();
+    EXPECT_EQ(outcome.status, CalibrationStatus::Done) << outcome.text;
+    EXPECT_EQ(outcome.resumed, noted);
+    if (clockSet) {
+        EXPECT_EQ(Letters().find('e'), std::string::npos) << "measured from a clock it had set";
+    }
+    EXPECT_EQ(FileText(), Completed + "\r\n");
+    EXPECT_EQ(outcome.savedLine, Completed);
+    EXPECT_EQ(logger.ParameterBlock()[228], 113);
+    EXPECT_FALSE(fs::exists(log.PendingPath()));
+    ExpectAccessClosed();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, InterruptedStop,
+    ::testing::Values(Interruption{"SilentAfterTheSerialNumber", Cut::Silence, 2},
+                      Interruption{"SilentDuringTheBlockWrite", Cut::Silence, 5},
+                      Interruption{"SilentAfterTheClockWasSet", Cut::Silence, 7},
+                      Interruption{"KilledAfterAccess", Cut::Killed, 1},
+                      Interruption{"KilledAfterTheClockRead", Cut::Killed, 3},
+                      Interruption{"KilledBeforeThePrepare", Cut::Killed, 4},
+                      Interruption{"KilledBeforeTheBlockWrite", Cut::Killed, 5},
+                      Interruption{"KilledBeforeTheClockIsSet", Cut::Killed, 6},
+                      Interruption{"KilledAfterTheClockWasSet", Cut::Killed, 7},
+                      Interruption{"LogReadOnlyAtTheSave", Cut::SaveFails, 7},
+                      Interruption{"LockHeldByAnotherProgram", Cut::LockHeld, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -6,11 +6,11 @@
 
 #include "FaultSandbox.h"
 #include "calibration/CalibrationLog.h"
+#include "commands/MainWindowText.h"
 #include "communication/ResultCodes.h"
 #include "operations/OperationFixture.h"
 #include "operations/Operations.h"
 #include "report/ReportText.h"
-#include "ui/text/MainWindowText.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

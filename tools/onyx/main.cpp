@@ -26,7 +26,9 @@
 #include <vector>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -60,12 +62,69 @@ constexpr const char* Description =
     "(a failed self-test test included), 2 for a usage error.\n"
     "onyx COMMAND --help shows the command's options.";
 
-// Raised by Ctrl+C during a dump: the dump ends after the block in progress.
+// Raised by Ctrl+C, SIGTERM or SIGHUP (on Windows Ctrl+C, Ctrl+Break, closing the
+// console): a dump ends after the block in progress; every other command, a
+// calibration's start and stop above all, runs to its end and saves, and onyx then
+// ends with 128 + the signal's number. Either way the ports are closed on the way
+// out, so none is left in exclusive mode.
 std::atomic<bool> dumpStop{false};
+std::atomic<int> endSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void StopDump(int) {
+extern "C" void EndAfterCommand(int signal) {
+    endSignal.store(signal);
     dumpStop.store(true);
+}
+
+#ifdef _WIN32
+// Set once main is about to return: closing the console waits for it (Windows
+// gives the handler some seconds before it ends the process).
+HANDLE commandsDone = nullptr;
+
+BOOL WINAPI ConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+        EndAfterCommand(SIGINT);
+        return TRUE;
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        EndAfterCommand(SIGTERM);
+        if (event != CTRL_BREAK_EVENT && commandsDone != nullptr) {
+            WaitForSingleObject(commandsDone, 4500);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+#endif
+
+void HandleEndSignals() {
+#ifdef _WIN32
+    commandsDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(ConsoleEvent, TRUE);
+#else
+    struct sigaction action {};
+    action.sa_handler = EndAfterCommand;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+#endif
+}
+
+// The exit status after the commands: 128 + the signal that asked onyx to end.
+int AfterCommands(int status) {
+#ifdef _WIN32
+    if (commandsDone != nullptr) {
+        SetEvent(commandsDone);
+    }
+#endif
+    const int signal = endSignal.load();
+    return signal != 0 ? 128 + signal : status;
 }
 
 bool StderrIsTerminal() {
@@ -212,9 +271,7 @@ int Dump(const std::string& port, const std::string& file, bool json) {
             }
         };
     }
-    std::signal(SIGINT, StopDump);
     PortResult result = DumpJob(port, file, progress, &dumpStop);
-    std::signal(SIGINT, SIG_DFL);
     if (progress && result.bytes.value_or(0) < std::uint64_t{DumpBlockCount} * BlockSize) {
         std::fprintf(stderr, "\n");
     }
@@ -302,7 +359,7 @@ int Calibration(const CommandLine& commandLine, const QStringList& arguments, bo
 
 } // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(
         QString::fromUtf8(ProgramTitle.data(), static_cast<qsizetype>(ProgramTitle.size())));
@@ -374,4 +431,9 @@ int main(int argc, char** argv) {
                                  : Report(commandLine, PortBytes(rest[0]), file, json);
     }
     return Calibration(commandLine, rest, json);
+}
+
+int main(int argc, char** argv) {
+    HandleEndSignals();
+    return AfterCommands(Run(argc, argv));
 }
