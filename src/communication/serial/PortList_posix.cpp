@@ -163,8 +163,9 @@ std::vector<PortRow> ListSerialPorts(const SerialFolders& folders,
         ranked.emplace_back(Rank(row.name, false), std::move(row));
     }
     for (const PortRow& row : published) {
-        const bool listed = std::any_of(ranked.begin(), ranked.end(),
-                                        [&row](const auto& entry) { return entry.second.name == row.name; });
+        const bool listed = std::any_of(ranked.begin(), ranked.end(), [&row](const auto& entry) {
+            return entry.second.name == row.name;
+        });
         if (!listed) {
             ranked.emplace_back(Rank(row.name, true), row);
         }

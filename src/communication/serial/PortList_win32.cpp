@@ -94,8 +94,8 @@ std::string RegistryText(HKEY key, const wchar_t* value) {
 std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     wchar_t text[512] = {};
     if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
-                                           reinterpret_cast<BYTE*>(text), sizeof text - sizeof(wchar_t),
-                                           nullptr)) {
+                                           reinterpret_cast<BYTE*>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr)) {
         return {};
     }
     return Utf8(text);
@@ -143,7 +143,8 @@ struct KeyCloser {
 // COM ports.
 std::vector<InstalledPort> InstalledPorts() {
     std::vector<InstalledPort> ports;
-    const HDEVINFO found = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    const HDEVINFO found =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (found == INVALID_HANDLE_VALUE) {
         return ports;
     }

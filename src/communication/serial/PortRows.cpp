@@ -14,8 +14,8 @@ bool IsDigit(char c) {
 }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -117,11 +117,12 @@ std::string DescribePort(const PortDevice& device, std::string_view portName) {
     }
     const std::string_view serial = Trimmed(device.serialNumber);
     const std::string_view link = Trimmed(device.link);
-    const std::string details =
-        Joined({makerAndModel,
-                serial.empty() || ContainsIgnoringCase(head, serial) ? "" : "serial " + std::string(serial),
-                link.empty() ? "" : "by-id " + std::string(link)},
-               ", ");
+    const std::string details = Joined({makerAndModel,
+                                        serial.empty() || ContainsIgnoringCase(head, serial)
+                                            ? ""
+                                            : "serial " + std::string(serial),
+                                        link.empty() ? "" : "by-id " + std::string(link)},
+                                       ", ");
     if (details.empty() || head.empty()) {
         return head.empty() ? details : head;
     }
@@ -206,7 +207,8 @@ std::vector<PortRow> WindowsPortRows(const std::vector<std::string>& spoolerName
             add(std::string(WithoutColon(name)) + ":", DescribePort(port.device, name));
         }
     }
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const PortRow& a, const PortRow& b) { return NaturalLess(a.name, b.name); });
+    std::stable_sort(rows.begin(), rows.end(), [](const PortRow& a, const PortRow& b) {
+        return NaturalLess(a.name, b.name);
+    });
     return rows;
 }

@@ -145,8 +145,8 @@ protected:
                    const char* serial) {
         Make("sys/devices/" + device);
         Write("sys/devices/" + device + "/idVendor", "0403");
-        for (const auto& [file, text] : {std::pair{"product", product}, {"manufacturer", maker},
-                                         {"serial", serial}}) {
+        for (const auto& [file, text] :
+             {std::pair{"product", product}, {"manufacturer", maker}, {"serial", serial}}) {
             if (text[0] != '\0') {
                 Write("sys/devices/" + device + "/" + file, text);
             }
@@ -192,8 +192,8 @@ TEST_F(MadeUpSerialDevices, AdaptersAreDescribedAndOrdered) {
     EXPECT_TRUE(readable);
 
     folders.ttyClass = (root.Path() / "no-such-folder").string();
-    EXPECT_EQ(ListSerialPorts(folders, published, readable), (std::vector<PortRow>{published[0],
-                                                                                   published[1]}));
+    EXPECT_EQ(ListSerialPorts(folders, published, readable),
+              (std::vector<PortRow>{published[0], published[1]}));
     EXPECT_FALSE(readable);
 }
 

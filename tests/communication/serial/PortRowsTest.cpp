@@ -42,7 +42,8 @@ TEST(PortRows, DescriptionsAsDeviceManagerAndSysfsGiveThem) {
         {{" \n", "", "", "", ""}, "ttyS0:", ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(DescribePort(c.device, c.port), c.description) << c.port << " " << c.device.product;
+        EXPECT_EQ(DescribePort(c.device, c.port), c.description)
+            << c.port << " " << c.device.product;
     }
 }
 
@@ -69,9 +70,9 @@ TEST(PortRows, TheUsbSerialNumberComesFromTheFirstIdThatCarriesOne) {
 }
 
 TEST(PortRows, NaturalOrderReadsNumbersAsNumbers) {
-    const std::vector<std::string> ordered{"COM1:",  "com2:",   "COM3",    "COM9:",   "COM10:",
-                                           "COM12:", "COM100:", "ttyS2:",  "ttyS10:", "ttyUSB0:",
-                                           "ttyUSB1", "ttyUSB01:", "ttyUSB1:"};
+    const std::vector<std::string> ordered{
+        "COM1:",  "com2:",   "COM3",     "COM9:",   "COM10:",    "COM12:",  "COM100:",
+        "ttyS2:", "ttyS10:", "ttyUSB0:", "ttyUSB1", "ttyUSB01:", "ttyUSB1:"};
     std::vector<std::string> shuffled = ordered;
     std::reverse(shuffled.begin(), shuffled.end());
     std::rotate(shuffled.begin(), shuffled.begin() + 5, shuffled.end());
@@ -86,8 +87,8 @@ TEST(PortRows, NaturalOrderReadsNumbersAsNumbers) {
 // A PC with network printer ports, its spooler's list in its own order, and three USB
 // adapters of which one the spooler does not list.
 TEST(PortRows, WindowsListsEveryComPortOnceInNaturalOrder) {
-    std::vector<std::string> spooler{"COM10:", "COM12:", "COM1:", "LPT1:", "FILE:", "cOm9:",
-                                     "COMX:",  "CO:",    "NUL:",  "COM3:"};
+    std::vector<std::string> spooler{
+        "COM10:", "COM12:", "COM1:", "LPT1:", "FILE:", "cOm9:", "COMX:", "CO:", "NUL:", "COM3:"};
     for (int printer = 0; printer < 200; ++printer) {
         spooler.push_back("IP_10.0.0." + std::to_string(printer));
     }
