@@ -52,10 +52,10 @@ echo "== Cross-building for Windows (build/windows)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
-echo "== The program's resources: icon and version"
+echo "== The programs' resources: manifest, icon and version"
 version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-tests/windows/check-resources.sh build/windows/src/ui/wellscribe-onyx.exe \
-    build/windows/packaging/wellscribe-onyx.ico "$version" || status=1
+tests/windows/check-resources.sh build/windows/packaging/wellscribe-onyx.ico "$version" \
+    build/windows/src/ui/wellscribe-onyx.exe build/windows/src/ui/onyx.exe || status=1
 
 echo "== Building the simulated logger's harness for Linux (build/windows-host)"
 cmake --preset ci -B build/windows-host -DONYX_BUILD_UI=OFF >/dev/null

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     window.show();
 
     auto* ports = window.findChild<QComboBox*>("CmbComPort");
-    const int index = ports->findText(argv[1]);
+    const int index = ports->findData(QString::fromLocal8Bit(argv[1]));
     if (index < 0) {
         std::fprintf(stderr, "onyx-window-driver: %s is not in the port list\n", argv[1]);
         return 1;

@@ -134,29 +134,15 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
 TfrmWSRXUtil::~TfrmWSRXUtil() = default;
 
 QString TfrmWSRXUtil::PortName() const {
-    return ui->CmbComPort->currentText();
+    return ui->CmbComPort->PortName();
 }
 
 void TfrmWSRXUtil::RefreshPortList() {
-    FillPortList(ui->CmbComPort->currentText());
+    FillPortList(PortName());
 }
 
 void TfrmWSRXUtil::FillPortList(const QString& preferred) {
-    QStringList ports;
-    for (const std::string& port : EnumerateComPorts()) {
-        ports << QString::fromLocal8Bit(port);
-    }
-    QStringList listed;
-    for (int index = 0; index < ui->CmbComPort->count(); ++index) {
-        listed << ui->CmbComPort->itemText(index);
-    }
-    const int chosen = ports.indexOf(preferred);
-    if (ports != listed) {
-        const QSignalBlocker quiet(ui->CmbComPort);
-        ui->CmbComPort->clear();
-        ui->CmbComPort->addItems(ports);
-    }
-    ui->CmbComPort->setCurrentIndex(chosen >= 0 ? chosen : ports.isEmpty() ? -1 : 0);
+    ui->CmbComPort->SetPorts(EnumeratePorts(), preferred);
 }
 
 void TfrmWSRXUtil::EndSession() {

@@ -156,8 +156,14 @@ TEST_F(OnyxCommand, PortsListsTheLoggerAndProbingFindsIt) {
     EXPECT_TRUE(logger.Requests().empty()) << "listing sends nothing";
     const OnyxRun probed = Onyx("ports --probe --json");
 
+    // Each port with its description: the published port names its terminal.
+    const std::string description = "virtual port to " + logger.SlavePath();
     EXPECT_EQ(listed.exitStatus, 0);
-    EXPECT_NE(listed.out.find(logger.PortName() + "\n"), std::string::npos) << listed.out;
+    // The descriptions in a column: after the name and at least two spaces.
+    const std::size_t line = listed.out.find(logger.PortName() + "  ");
+    ASSERT_NE(line, std::string::npos) << listed.out;
+    const std::size_t text = listed.out.find_first_not_of(' ', line + logger.PortName().size());
+    EXPECT_EQ(listed.out.substr(text, listed.out.find('\n', text) - text), description);
     EXPECT_EQ(probed.exitStatus, 0);
     const QJsonArray ports = probed.Json();
     const auto entry = std::find_if(ports.begin(), ports.end(), [&port](const QJsonValue& value) {
@@ -165,6 +171,7 @@ TEST_F(OnyxCommand, PortsListsTheLoggerAndProbingFindsIt) {
     });
     ASSERT_NE(entry, ports.end()) << probed.out;
     EXPECT_TRUE(entry->toObject()["logger"].toBool());
+    EXPECT_EQ(entry->toObject()["description"].toString().toStdString(), description);
 }
 
 TEST_F(OnyxCommand, UsageErrorsExitWithTwo) {

@@ -60,7 +60,7 @@ protected:
     // Selects a port in the COM port box; false when it is not listed.
     bool SelectPort(const std::string& port) const {
         auto* ports = Child<QComboBox>("CmbComPort");
-        const int index = ports->findText(QString::fromStdString(port));
+        const int index = ports->findData(QString::fromStdString(port));
         if (index >= 0) {
             ports->setCurrentIndex(index);
         }

@@ -422,28 +422,44 @@ private slots:
 
     void thePortListIsReadEachTimeItOpens() {
         auto* ports = Child<QComboBox>("CmbComPort");
-        const QString chosen = ports->currentText();
+        const QString chosen = window->PortName();
         sim::SimulatedLogger later(UniqueLoggerConfig("W"));
         QCOMPARE(later.Start(), 0);
         const QString added = QString::fromStdString(later.PortName());
-        QCOMPARE(ports->findText(added), -1);
+        QCOMPARE(ports->findData(added), -1);
         ports->showPopup();
         ports->hidePopup();
-        QVERIFY(ports->findText(added) >= 0);
-        QCOMPARE(ports->currentText(), chosen);
+        QVERIFY(ports->findData(added) >= 0);
+        QCOMPARE(window->PortName(), chosen);
 
         later.Stop();
         ports->showPopup();
         ports->hidePopup();
-        QCOMPARE(ports->findText(added), -1);
-        QCOMPARE(ports->currentText(), chosen);
+        QCOMPARE(ports->findData(added), -1);
+        QCOMPARE(window->PortName(), chosen);
 
         // The chosen port gone: the first entry.
         logger->Stop();
         ports->showPopup();
         ports->hidePopup();
-        QCOMPARE(ports->findText(chosen), -1);
+        QCOMPARE(ports->findData(chosen), -1);
         QCOMPARE(ports->currentIndex(), ports->count() > 0 ? 0 : -1);
+    }
+
+    // The list names the device beside the port; the commands get the name alone.
+    void eachPortIsListedWithItsDescription() {
+        auto* ports = Child<QComboBox>("CmbComPort");
+        const QString name = QString::fromStdString(logger->PortName());
+        QVERIFY(SelectPort(logger->PortName()));
+        const QString text =
+            name + "  virtual port to " + QString::fromStdString(logger->SlavePath());
+        QCOMPARE(ports->currentText(), text);
+        QCOMPARE(ports->toolTip(), text);
+        QCOMPARE(window->PortName(), name);
+        Click("BtnFirmware");
+        QCOMPARE(window->InfoResult(), 0);
+        QCOMPARE(QSettings("Corvane", "Wellscribe Onyx Diagnostics Utility").value("LastComPort"),
+                 QVariant(name));
     }
 
     void theLastPortUsedWithSuccessIsChosenAtStart() {
@@ -452,7 +468,7 @@ private slots:
         window->RefreshPortList();
         // Whichever of the two the list does not open on.
         auto* ports = Child<QComboBox>("CmbComPort");
-        const std::string used = ports->itemText(0) == QString::fromStdString(logger->PortName())
+        const std::string used = ports->itemData(0) == QString::fromStdString(logger->PortName())
                                      ? other.PortName()
                                      : logger->PortName();
         QVERIFY(SelectPort(used));

@@ -178,26 +178,48 @@ TEST(WinePortList, WineSpoolerListsItsRegistryPortsNotTheMappedOne) {
     EXPECT_EQ(EnumerateComPorts(), (std::vector<std::string>{"COM1:", "COM2:", "COM3:", "COM4:"}));
 }
 
-// A port entry in any case is listed exactly as the spooler spells it.
-TEST(WinePortList, NamesStartingWithComInAnyCaseAreListedAsSpelled) {
+// The port list with extra entries in the spooler's Ports key, removed afterwards.
+std::vector<std::string> ListedWithSpoolerPorts(const std::vector<std::string>& names) {
     HKEY ports = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                            "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports", 0,
-                            KEY_SET_VALUE, &ports),
-              ERROR_SUCCESS);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports",
+                      0, KEY_SET_VALUE, &ports) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "the spooler's Ports key cannot be written";
+        return {};
+    }
     const char empty[] = "";
-    for (const char* name : {"cOm9:", "COMX:", "CO:"}) {
-        ASSERT_EQ(RegSetValueExA(ports, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(empty), 1),
-                  ERROR_SUCCESS);
+    for (const std::string& name : names) {
+        EXPECT_EQ(
+            RegSetValueExA(ports, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(empty), 1),
+            ERROR_SUCCESS);
     }
     const auto listed = EnumerateComPorts();
-    for (const char* name : {"cOm9:", "COMX:", "CO:"}) {
-        RegDeleteValueA(ports, name);
+    for (const std::string& name : names) {
+        RegDeleteValueA(ports, name.c_str());
     }
     RegCloseKey(ports);
+    return listed;
+}
+
+// A port entry in any case is listed exactly as the spooler spells it.
+TEST(WinePortList, NamesStartingWithComInAnyCaseAreListedAsSpelled) {
+    const auto listed = ListedWithSpoolerPorts({"cOm9:", "COMX:", "CO:"});
     EXPECT_NE(std::find(listed.begin(), listed.end(), "cOm9:"), listed.end());
     EXPECT_NE(std::find(listed.begin(), listed.end(), "COMX:"), listed.end());
     EXPECT_EQ(std::find(listed.begin(), listed.end(), "CO:"), listed.end());
+}
+
+// An office PC's network printer ports fill many kilobytes of the spooler's list: every
+// COM port is still listed, in natural order, and no made-up COM1: to COM10: instead.
+TEST(WinePortList, ManyPrinterPortsHideNoComPort) {
+    if (!UnderWine()) {
+        GTEST_SKIP() << "Wine's ports COM1: to COM4: only";
+    }
+    std::vector<std::string> added{"COM15:", "COM10:"};
+    for (int printer = 0; printer < 200; ++printer) {
+        added.push_back("IP_192.168.100." + std::to_string(printer) + "_printer_port");
+    }
+    EXPECT_EQ(ListedWithSpoolerPorts(added),
+              (std::vector<std::string>{"COM1:", "COM2:", "COM3:", "COM4:", "COM10:", "COM15:"}));
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -234,14 +235,20 @@ int Finish(const std::vector<PortResult>& results, bool json) {
 
 int Ports(bool probe, bool json) {
     QStringList ports;
-    for (const std::string& port : EnumerateComPorts()) {
-        ports << QString::fromLocal8Bit(port);
+    QStringList descriptions;
+    for (const PortRow& row : EnumeratePorts()) {
+        ports << QString::fromLocal8Bit(row.name);
+        descriptions << QString::fromStdString(row.description);
     }
     std::vector<PortResult> results =
         probe ? OnEachPort(ports, ReadInfoJob) : std::vector<PortResult>{};
+    qsizetype nameWidth = 0;
+    for (const QString& port : ports) {
+        nameWidth = std::max(nameWidth, port.size());
+    }
     QJsonArray document;
     for (qsizetype i = 0; i < ports.size(); ++i) {
-        QJsonObject object{{"port", ports[i]}};
+        QJsonObject object{{"port", ports[i]}, {"description", descriptions[i]}};
         std::string mark;
         if (probe) {
             const PortResult& result = results[static_cast<std::size_t>(i)];
@@ -252,7 +259,11 @@ int Ports(bool probe, bool json) {
         }
         document.append(object);
         if (!json) {
-            std::printf("%s%s\n", qPrintable(ports[i]), mark.c_str());
+            // The name, the description in a column of its own, then the probe's mark.
+            const QString line = descriptions[i].isEmpty()
+                                     ? ports[i]
+                                     : ports[i].leftJustified(nameWidth) + "  " + descriptions[i];
+            std::printf("%s%s\n", qPrintable(line), mark.c_str());
         }
     }
     if (json) {

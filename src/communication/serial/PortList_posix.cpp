@@ -1,6 +1,8 @@
 // The POSIX port list: serial devices that have hardware behind them, and the
 // published virtual ports. USB and ACM adapters come first, the legacy ttyS UARTs
-// last, so the entry a technician has just plugged in is near the top.
+// last, so the entry a technician has just plugged in is near the top. Each is
+// described from sysfs (the USB adapter's product, maker and serial number) and
+// udev's /dev/serial/by-id link.
 
 #include "communication/serial/PortList.h"
 #include "communication/serial/SERIAL.h"
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <map>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -48,22 +51,78 @@ bool HasSerialHardware(const std::string& sysfsEntry, const std::string& name) {
     return true;
 }
 
-// Hardware serial devices, or nothing when the tty class cannot be read.
-bool SerialDevices(std::vector<std::string>& names) {
-    constexpr const char* TtyClass = "/sys/class/tty";
-    std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(TtyClass), closedir);
+std::string FirstLine(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
+    char line[256] = {};
+    if (!file || std::fgets(line, sizeof line, file.get()) == nullptr) {
+        return {};
+    }
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string RealPath(const std::string& path) {
+    std::unique_ptr<char, void (*)(void*)> real(realpath(path.c_str(), nullptr), std::free);
+    return real ? std::string(real.get()) : std::string{};
+}
+
+// The USB device a terminal belongs to: the first folder above its hardware that has
+// a vendor id (ttyUSB: port, interface, device; ttyACM: interface, device).
+PortDevice UsbDeviceOf(const std::string& sysfsEntry) {
+    std::string folder = RealPath(sysfsEntry + "/device");
+    for (int level = 0; level < 4 && folder.size() > 1; ++level) {
+        if (Exists(folder + "/idVendor")) {
+            return {FirstLine(folder + "/product"), FirstLine(folder + "/manufacturer"), "",
+                    FirstLine(folder + "/serial"), ""};
+        }
+        folder.erase(folder.rfind('/'));
+    }
+    return {};
+}
+
+// udev's /dev/serial/by-id links by the device file each ends at.
+std::map<std::string, std::string> LinksById(const std::string& byId) {
+    std::map<std::string, std::string> links;
+    std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(byId.c_str()), closedir);
+    while (directory) {
+        const dirent* entry = readdir(directory.get());
+        if (entry == nullptr) {
+            break;
+        }
+        if (entry->d_name[0] != '.') {
+            const std::string target = RealPath(byId + "/" + entry->d_name);
+            if (!target.empty()) {
+                links.emplace(target, entry->d_name);
+            }
+        }
+    }
+    return links;
+}
+
+// Hardware serial devices, or false when the tty class cannot be read.
+bool SerialDevices(const SerialFolders& folders, std::vector<PortRow>& rows) {
+    std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(folders.ttyClass.c_str()), closedir);
     if (!directory) {
         return false;
     }
+    const std::map<std::string, std::string> links = LinksById(folders.byId);
     while (const dirent* entry = readdir(directory.get())) {
         const std::string name = entry->d_name;
         // The entry "name:" must fit what CSerial::Open accepts.
         if (name.front() == '.' || name.size() + 1 > CSerial::MaxPortNameLength) {
             continue;
         }
-        if (HasSerialHardware(std::string(TtyClass) + "/" + name, name) &&
-            IsCharacterDevice("/dev/" + name)) {
-            names.push_back(name);
+        const std::string sysfsEntry = folders.ttyClass + "/" + name;
+        const std::string device = folders.devices + "/" + name;
+        if (HasSerialHardware(sysfsEntry, name) && IsCharacterDevice(device)) {
+            PortDevice described = UsbDeviceOf(sysfsEntry);
+            if (const auto link = links.find(RealPath(device)); link != links.end()) {
+                described.link = link->second;
+            }
+            rows.push_back({name + ':', DescribePort(described, name)});
         }
     }
     return true;
@@ -85,23 +144,6 @@ int Rank(const std::string& name, bool published) {
     return StartsWith(name, "ttyS") ? 3 : 2;
 }
 
-// Names with a number at the end in numeric order: ttyUSB2 before ttyUSB10.
-bool NaturalLess(const std::string& a, const std::string& b) {
-    const auto split = [](const std::string& name) {
-        const std::size_t digits = name.find_last_not_of("0123456789") + 1;
-        return std::pair{name.substr(0, digits), name.size() - digits};
-    };
-    const auto [stemA, digitsA] = split(a);
-    const auto [stemB, digitsB] = split(b);
-    if (stemA != stemB) {
-        return stemA < stemB;
-    }
-    if (digitsA != digitsB) {
-        return digitsA < digitsB;
-    }
-    return a < b;
-}
-
 } // namespace
 
 std::vector<std::string> FallbackComPorts() {
@@ -112,27 +154,51 @@ std::vector<std::string> FallbackComPorts() {
     return names;
 }
 
-std::vector<std::string> EnumerateComPorts() {
-    std::vector<std::string> devices;
-    const bool readable = SerialDevices(devices);
-    std::vector<std::pair<int, std::string>> ranked;
-    for (const std::string& name : devices) {
-        ranked.emplace_back(Rank(name, false), name);
+std::vector<PortRow> ListSerialPorts(const SerialFolders& folders,
+                                     const std::vector<PortRow>& published, bool& readable) {
+    std::vector<PortRow> devices;
+    readable = SerialDevices(folders, devices);
+    std::vector<std::pair<int, PortRow>> ranked;
+    for (PortRow& row : devices) {
+        ranked.emplace_back(Rank(row.name, false), std::move(row));
     }
-    for (const std::string& name : virtual_ports::List()) {
-        if (std::find(devices.begin(), devices.end(), name) == devices.end()) {
-            ranked.emplace_back(Rank(name, true), name);
+    for (const PortRow& row : published) {
+        const bool listed = std::any_of(ranked.begin(), ranked.end(), [&row](const auto& entry) {
+            return entry.second.name == row.name;
+        });
+        if (!listed) {
+            ranked.emplace_back(Rank(row.name, true), row);
         }
     }
-    if (!readable && ranked.empty()) {
-        return FallbackComPorts();
-    }
     std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : NaturalLess(a.second, b.second);
+        return a.first != b.first ? a.first < b.first : NaturalLess(a.second.name, b.second.name);
     });
+    std::vector<PortRow> rows;
+    for (auto& entry : ranked) {
+        rows.push_back(std::move(entry.second));
+    }
+    return rows;
+}
+
+std::vector<PortRow> EnumeratePorts() {
+    std::vector<PortRow> published;
+    for (const std::string& name : virtual_ports::List()) {
+        published.push_back({name + ':', "virtual port to " + virtual_ports::Resolve(name)});
+    }
+    bool readable = false;
+    std::vector<PortRow> rows = ListSerialPorts(SerialFolders{}, published, readable);
+    if (!readable && rows.empty()) {
+        for (std::string& name : FallbackComPorts()) {
+            rows.push_back({std::move(name), ""});
+        }
+    }
+    return rows;
+}
+
+std::vector<std::string> EnumerateComPorts() {
     std::vector<std::string> names;
-    for (const auto& entry : ranked) {
-        names.push_back(entry.second + ':');
+    for (PortRow& row : EnumeratePorts()) {
+        names.push_back(std::move(row.name));
     }
     return names;
 }

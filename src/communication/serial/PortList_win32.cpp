@@ -1,5 +1,8 @@
-// COM port list on Windows: the ports the print spooler knows, which include every
-// serial port with a driver ("COM1:", "COM7:", ...).
+// COM port list on Windows: the ports the print spooler knows ("COM1:", "COM7:", ...)
+// and the serial ports the device installer has installed (the Ports class), which
+// also tells what each device is. Either alone may miss some: the spooler service
+// may be stopped, and a virtual port driver may install its ports in a class of its
+// own.
 
 #include "communication/serial/PortList.h"
 
@@ -9,53 +12,192 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <string_view>
+#include <memory>
 #include <windows.h>
+// After windows.h, which they need.
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <devpropdef.h>
+#include <setupapi.h>
 #include <winspool.h>
 
 namespace {
 
-constexpr DWORD PortListBufferSize = 4096;
+// The spooler's list grows with every printer port of the PC (network printers give
+// one each); a list that changes between the calls is asked for again.
+constexpr int SpoolerAttempts = 4;
+constexpr DWORD FirstBufferSize = 4096;
 
-bool StartsWithComIgnoringCase(std::string_view name) {
-    if (name.size() < 3) {
-        return false;
+// The product as the USB device reports it (DEVPKEY_Device_BusReportedDeviceDesc).
+constexpr DEVPROPKEY BusReportedDescription{
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+
+// How far up the device tree a USB serial number is looked for: the port, the USB
+// function or interface, the USB device.
+constexpr int InstanceIdLevels = 3;
+
+std::string Utf8(const wchar_t* wide) {
+    if (wide == nullptr || wide[0] == L'\0') {
+        return {};
     }
-    static constexpr char Lower[] = "com";
-    for (std::size_t i = 0; i < 3; ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), length, nullptr, nullptr);
+    text.pop_back(); // the terminating null
+    return text;
+}
+
+bool SpoolerPortNames(std::vector<std::string>& names) {
+    DWORD size = FirstBufferSize;
+    for (int attempt = 0; attempt < SpoolerAttempts; ++attempt) {
+        // The spooler fills the buffer with PORT_INFO_1 records followed by their
+        // strings: records as the element type keep the buffer aligned for them.
+        std::vector<PORT_INFO_1A> buffer(size / sizeof(PORT_INFO_1A) + 1);
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(PORT_INFO_1A));
+        DWORD needed = 0;
+        DWORD returned = 0;
+        if (EnumPortsA(nullptr, 1, reinterpret_cast<BYTE*>(buffer.data()), bytes, &needed,
+                       &returned)) {
+            for (DWORD i = 0; i < returned; ++i) {
+                if (buffer[i].pName != nullptr) {
+                    names.emplace_back(buffer[i].pName);
+                }
+            }
+            return true;
         }
-        if (c != Lower[i]) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= bytes) {
             return false;
         }
+        size = needed;
     }
-    return true;
+    return false;
+}
+
+std::string RegistryText(HKEY key, const wchar_t* value) {
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key, value, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return {};
+    }
+    std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                         &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    return Utf8(text.data());
+}
+
+std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    wchar_t text[512] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, nullptr,
+                                           reinterpret_cast<BYTE*>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr)) {
+        return {};
+    }
+    return Utf8(text);
+}
+
+std::string BusReportedProduct(HDEVINFO set, SP_DEVINFO_DATA& device) {
+    wchar_t text[512] = {};
+    DEVPROPTYPE type = 0;
+    if (!SetupDiGetDevicePropertyW(set, &device, &BusReportedDescription, &type,
+                                   reinterpret_cast<BYTE*>(text), sizeof text - sizeof(wchar_t),
+                                   nullptr, 0) ||
+        type != DEVPROP_TYPE_STRING) {
+        return {};
+    }
+    return Utf8(text);
+}
+
+// The device's instance id and its parents'.
+std::vector<std::string> InstanceIds(DEVINST device) {
+    std::vector<std::string> ids;
+    for (int level = 0; level < InstanceIdLevels; ++level) {
+        wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+        if (CM_Get_Device_IDW(device, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+            break;
+        }
+        ids.push_back(Utf8(id));
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) {
+            break;
+        }
+        device = parent;
+    }
+    return ids;
+}
+
+struct DeviceListDeleter {
+    void operator()(void* set) const { SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set)); }
+};
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+
+// The serial and parallel ports present (the Ports class); WindowsPortRows keeps the
+// COM ports.
+std::vector<InstalledPort> InstalledPorts() {
+    std::vector<InstalledPort> ports;
+    const HDEVINFO found =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (found == INVALID_HANDLE_VALUE) {
+        return ports;
+    }
+    const std::unique_ptr<void, DeviceListDeleter> set(found);
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (!SetupDiEnumDeviceInfo(found, index, &device)) {
+            break;
+        }
+        const HKEY opened =
+            SetupDiOpenDevRegKey(found, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+        if (opened == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        const std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser> key(opened);
+        InstalledPort port;
+        port.name = RegistryText(key.get(), L"PortName");
+        if (port.name.empty()) {
+            continue;
+        }
+        port.device.product = DeviceProperty(found, device, SPDRP_FRIENDLYNAME);
+        if (port.device.product.empty()) {
+            port.device.product = DeviceProperty(found, device, SPDRP_DEVICEDESC);
+        }
+        port.device.manufacturer = DeviceProperty(found, device, SPDRP_MFG);
+        port.device.model = BusReportedProduct(found, device);
+        port.device.serialNumber = UsbSerialNumber(InstanceIds(device.DevInst));
+        ports.push_back(std::move(port));
+    }
+    return ports;
 }
 
 } // namespace
 
-std::vector<std::string> EnumerateComPorts() {
-    // The spooler fills the buffer with PORT_INFO_1 records followed by their strings,
-    // so it must be aligned for the records' pointers. A list that needs more than the
-    // buffer is treated like any other failure.
-    alignas(PORT_INFO_1A) BYTE buffer[PortListBufferSize];
-    DWORD needed = 0;
-    DWORD returned = 0;
-    if (!EnumPortsA(nullptr, 1, buffer, PortListBufferSize, &needed, &returned)) {
-        return FallbackComPorts();
-    }
-
-    std::vector<std::string> ports;
-    const auto* info = reinterpret_cast<const PORT_INFO_1A*>(buffer);
-    for (DWORD i = 0; i < returned; ++i) {
-        const char* name = info[i].pName;
-        if (name != nullptr && StartsWithComIgnoringCase(name)) {
-            ports.emplace_back(name); // exactly as the spooler spells it, colon included
+std::vector<PortRow> EnumeratePorts() {
+    std::vector<std::string> spooler;
+    const bool readable = SpoolerPortNames(spooler);
+    std::vector<PortRow> rows = WindowsPortRows(spooler, InstalledPorts());
+    if (!readable && rows.empty()) {
+        for (std::string& name : FallbackComPorts()) {
+            rows.push_back({std::move(name), ""});
         }
     }
-    return ports;
+    return rows;
+}
+
+std::vector<std::string> EnumerateComPorts() {
+    std::vector<std::string> names;
+    for (PortRow& row : EnumeratePorts()) {
+        names.push_back(std::move(row.name));
+    }
+    return names;
 }
 
 std::vector<std::string> FallbackComPorts() {

@@ -2,10 +2,12 @@
 
 #include "communication/serial/VirtualPorts.h"
 #include "support/PtyPair.h"
+#include "support/TemporaryFolder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -108,6 +110,91 @@ TEST(PortList, PublishedEntriesOnlyForCharacterDevices) {
     std::remove((folder + "/PLAIN" + id).c_str());
     std::remove(file.c_str());
     std::remove(fifo.c_str());
+}
+
+// A made-up sysfs and /dev: each terminal's hardware folder, USB devices with their
+// strings, and device files that are links to the system's own character devices
+// (each port a different one, so that a by-id link finds its port).
+class MadeUpSerialDevices : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folders.ttyClass = Make("sys/class/tty");
+        folders.devices = Make("dev");
+        folders.byId = Make("dev/serial/by-id");
+    }
+
+    std::string Make(const std::string& folder) {
+        std::filesystem::create_directories(root.Path() / folder);
+        return (root.Path() / folder).string();
+    }
+    void Write(const std::string& file, const std::string& text) {
+        std::ofstream(root.Path() / file) << text << "\n";
+    }
+    // A terminal whose hardware is the folder device (under sys/devices), with a
+    // driver bound, and whose device file is system (empty: none).
+    void Terminal(const std::string& name, const std::string& device, const char* system) {
+        Make("sys/devices/" + device + "/driver");
+        Make("sys/class/tty/" + name);
+        std::filesystem::create_directory_symlink(root.Path() / "sys/devices" / device,
+                                                  root.Path() / "sys/class/tty" / name / "device");
+        if (system[0] != '\0') {
+            std::filesystem::create_symlink(system, root.Path() / "dev" / name);
+        }
+    }
+    void UsbDevice(const std::string& device, const char* product, const char* maker,
+                   const char* serial) {
+        Make("sys/devices/" + device);
+        Write("sys/devices/" + device + "/idVendor", "0403");
+        for (const auto& [file, text] :
+             {std::pair{"product", product}, {"manufacturer", maker}, {"serial", serial}}) {
+            if (text[0] != '\0') {
+                Write("sys/devices/" + device + "/" + file, text);
+            }
+        }
+    }
+
+    TemporaryFolder root{"onyx-sysfs"};
+    SerialFolders folders;
+};
+
+TEST_F(MadeUpSerialDevices, AdaptersAreDescribedAndOrdered) {
+    UsbDevice("usb1/1-1", "FT232R USB UART", "FTDI", "A1B2C3");
+    Terminal("ttyUSB10", "usb1/1-1/1-1:1.0/ttyUSB10", "/dev/null");
+    std::filesystem::create_symlink("../../ttyUSB10",
+                                    root.Path() / "dev/serial/by-id/usb-FTDI_A1B2C3-if00-port0");
+    UsbDevice("usb1/1-2", "Onyx Cradle", "", "");
+    Terminal("ttyACM0", "usb1/1-2/1-2:1.0", "/dev/full");
+    // A USB adapter that tells nothing about itself.
+    Make("sys/devices/usb1/1-3");
+    Terminal("ttyUSB2", "usb1/1-3/1-3:1.0/ttyUSB2", "/dev/zero");
+    Terminal("ttyAMA0", "platform/uart0", "/dev/tty");
+    Terminal("ttyS1", "platform/serial8250/ttyS1", "/dev/random");
+    Write("sys/class/tty/ttyS1/type", "4");
+    // Not serial ports: a placeholder UART, a terminal without hardware, hardware
+    // without a device file.
+    Terminal("ttyS0", "platform/serial8250/ttyS0", "/dev/urandom");
+    Write("sys/class/tty/ttyS0/type", "0");
+    Make("sys/class/tty/tty0");
+    Terminal("ttyUSB3", "usb1/1-4/1-4:1.0/ttyUSB3", "");
+
+    const std::vector<PortRow> published{{"ONYXSIM0:", "virtual port to /dev/pts/3"},
+                                         {"ttyACM0:", "published twice"}};
+    bool readable = false;
+    const std::vector<PortRow> expected{
+        {"ttyACM0:", "Onyx Cradle"},
+        {"ttyUSB2:", ""},
+        {"ttyUSB10:", "FT232R USB UART (FTDI, serial A1B2C3, by-id usb-FTDI_A1B2C3-if00-port0)"},
+        {"ONYXSIM0:", "virtual port to /dev/pts/3"},
+        {"ttyAMA0:", ""},
+        {"ttyS1:", ""},
+    };
+    EXPECT_EQ(ListSerialPorts(folders, published, readable), expected);
+    EXPECT_TRUE(readable);
+
+    folders.ttyClass = (root.Path() / "no-such-folder").string();
+    EXPECT_EQ(ListSerialPorts(folders, published, readable),
+              (std::vector<PortRow>{published[0], published[1]}));
+    EXPECT_FALSE(readable);
 }
 
 TEST(PortList, FallbackNamesTenPorts) {
