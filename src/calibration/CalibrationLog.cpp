@@ -506,8 +506,12 @@ CalibrationLog::SaveError CalibrationLog::PrepareChange() {
     if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
         return NotAFile(file, kind);
     }
+    // The plainest reason first: a log that cannot be read, then one marked read-only.
+    if (const LoadResult loaded = Load(); loaded.status == LoadStatus::Failed) {
+        return loaded.error;
+    }
     if (SaveError readOnly = ReadOnlyError()) {
-        return readOnly; // the plainest reason first
+        return readOnly;
     }
     std::filesystem::path folder = files::ReplaceTarget(file).parent_path();
     if (folder.empty()) {
