@@ -60,15 +60,14 @@ private slots:
         const QString port = QString::fromStdString(logger->PortName());
 
         Click("BtnTest");
-        const QJsonObject onyx = QJsonDocument::fromJson(Onyx("--json selftest " + port))
-                                     .array()
-                                     .first()
-                                     .toObject();
+        const QJsonObject onyx =
+            QJsonDocument::fromJson(Onyx("--json selftest " + port)).array().first().toObject();
         // Every value the window shows, onyx gives (one byte a character in both).
         const QJsonObject values = onyx["values"].toObject();
-        for (const auto& [label, key] :
-             {std::pair{"LblSerialNo", "serialNumber"}, {"LblModelNo", "modelNumber"},
-              {"LblTemperature", "temperature"}, {"lblElapsedTime", "elapsedTime"}}) {
+        for (const auto& [label, key] : {std::pair{"LblSerialNo", "serialNumber"},
+                                         {"LblModelNo", "modelNumber"},
+                                         {"LblTemperature", "temperature"},
+                                         {"lblElapsedTime", "elapsedTime"}}) {
             const QString shown = Text(label);
             const QString value = shown.mid(shown.indexOf(": ") + 2);
             QCOMPARE(values[key].toString(), shown.endsWith(':') ? QString() : value);

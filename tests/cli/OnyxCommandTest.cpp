@@ -6,9 +6,12 @@
 
 #include <QJsonObject>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -141,6 +144,41 @@ TEST_F(OnyxCommand, CalibrationStartAppendsToTheLogAndRefusesASecondStart) {
     EXPECT_EQ(again.exitStatus, 1);
     EXPECT_NE(again.err.find("Time Calibration Started for this Wellscribe"), std::string::npos);
     EXPECT_EQ(listed.out, "[ ] 99,12/01/26 10:00:00\n[ ] " + line + "\n");
+}
+
+// SIGTERM (as `timeout` sends it) in the middle of a stop: the stop runs to its end
+// and saves, onyx ends with 143, and the port is free for the next program.
+TEST_F(OnyxCommand, ASignalDuringAStopLetsItFinishAndSave) {
+    auto config = UniqueLoggerConfig("Cli");
+    config.pacing = sim::Pacing::Baud9600;
+    sim::SimulatedLogger& logger = StartLogger(config);
+    const auto log = folder / "LogTime.csv";
+    const std::time_t started = std::time(nullptr) - 21 * 3600;
+    std::tm local{};
+    localtime_r(&started, &local);
+    char start[32];
+    std::strftime(start, sizeof start, "%m/%d/%y %H:%M:%S", &local);
+    {
+        std::ofstream existing(log, std::ios::binary);
+        existing << "1234567," << start << "\r\n";
+    }
+    const pid_t onyx = ::fork();
+    if (onyx == 0) {
+        const std::string logPath = log.string();
+        const std::string port = logger.PortName();
+        ::execl(ONYX_PROGRAM, "onyx", "calibration", "stop", "--log", logPath.c_str(), port.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_TRUE(logger.WaitForRequests(3, std::chrono::seconds(20)));
+    ::kill(onyx, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(onyx, &status, 0), onyx);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143) << status;
+    EXPECT_EQ(ReadFile(log).find("1234567," + std::string(start) + ","), 0u) << ReadFile(log);
+    EXPECT_TRUE(ReadFile(log).ends_with(" s/day\r\n")) << ReadFile(log);
+    const OnyxRun after = Onyx("info " + logger.PortName());
+    EXPECT_EQ(after.exitStatus, 0) << after.err;
 }
 
 TEST_F(OnyxCommand, PortsListsTheLoggerAndProbingFindsIt) {

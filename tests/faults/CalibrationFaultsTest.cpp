@@ -552,4 +552,81 @@ TEST_P(LogFaults, NoRecordIsLostAndEveryRefusalSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(Log, LogFaults, ::testing::ValuesIn(LogFaultCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A log path the record could never be saved to: refused before the logger is
+// asked anything, naming the file at fault and why, and nothing on disk changes.
+struct UnusablePath {
+    const char* name;
+    // Makes the situation in the folder; returns the log's path.
+    std::function<fs::path(const fs::path& folder)> make;
+    std::string message; // % is the folder
+};
+
+void PrintTo(const UnusablePath& path, std::ostream* out) {
+    *out << path.name;
+}
+
+class UnusableLogPaths : public CalibrationFaults,
+                         public ::testing::WithParamInterface<UnusablePath> {};
+
+TEST_P(UnusableLogPaths, AreRefusedBeforeTheLoggerIsAsked) {
+    const UnusablePath& path = GetParam();
+    if (geteuid() == 0 && std::string(path.name).find("ReadOnly") != std::string::npos) {
+        GTEST_SKIP() << "the superuser writes into read-only folders";
+    }
+    const fs::path logPath = path.make(folder.Path());
+    for (const bool stop : {false, true}) {
+        CalibrationLog unusable(logPath);
+        const CalibrationOutcome outcome =
+            stop ? StopCalibration(logger.PortName(), unusable, clock, formats, NoPause)
+                 : StartCalibration(logger.PortName(), unusable, clock, NoPause);
+        EXPECT_EQ(outcome.status, CalibrationStatus::Failed);
+        std::string expected = path.message;
+        for (auto at = expected.find('%'); at != std::string::npos; at = expected.find('%', at)) {
+            expected.replace(at, 1, folder.Path().string());
+            at += folder.Path().string().size();
+        }
+        EXPECT_NE(outcome.text.find(expected), std::string::npos) << outcome.text;
+        EXPECT_NE(outcome.text.find("Nothing was sent to the Wellscribe."), std::string::npos);
+        EXPECT_EQ(outcome.text.find("left unchanged"), std::string::npos)
+            << "said of a file that is not there: " << outcome.text;
+        EXPECT_TRUE(logger.Requests().empty());
+    }
+    fs::permissions(folder.Path(), fs::perms::owner_all);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Log, UnusableLogPaths,
+    ::testing::Values(
+        UnusablePath{"Fifo",
+                     [](const fs::path& folder) {
+                         EXPECT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+                         return folder / "pipe";
+                     },
+                     "%/pipe is a FIFO (named pipe), not a calibration log"},
+        UnusablePath{"Device", [](const fs::path&) { return fs::path("/dev/null"); },
+                     "/dev/null is a device, not a calibration log"},
+        UnusablePath{"Folder",
+                     [](const fs::path& folder) {
+                         fs::create_directory(folder / "logs");
+                         return folder / "logs";
+                     },
+                     "%/logs is a folder, not a calibration log"},
+        UnusablePath{"MissingFolder",
+                     [](const fs::path& folder) { return folder / "gone" / "LogTime.csv"; },
+                     "Cannot save %/gone/LogTime.csv: the folder %/gone does not exist."},
+        UnusablePath{"ReadOnlyFolder",
+                     [](const fs::path& folder) {
+                         fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+                         return folder / "LogTime.csv";
+                     },
+                     "Cannot save %/LogTime.csv: no new file can be made in its folder %"},
+        UnusablePath{"LockFileOfAnotherAccount",
+                     [](const fs::path& folder) {
+                         // A lock file this account can neither open nor replace.
+                         fs::create_directory(folder / "LogTime.csv.lock");
+                         return folder / "LogTime.csv";
+                     },
+                     "Cannot lock %/LogTime.csv.lock, the lock file of %/LogTime.csv"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
