@@ -136,12 +136,12 @@ std::string ReportBody(const InformationRecord& labels, std::int32_t selfTestMas
 }
 
 ReportSaved SaveReport(const std::string& file, const ReportContact& contact,
-                       const std::string& body) {
+                       const std::string& body, std::optional<std::string> fileShown) {
     ReportSaved saved;
     saved.error = WriteReportFile(file, ReportFileText(contact, body));
     if (saved.error != 0) {
-        saved.text =
-            "The report could not be saved as " + file + ": " + SystemErrorText(saved.error);
+        saved.text = "The report could not be saved as " + fileShown.value_or(file) + ": " +
+                     SystemErrorText(saved.error);
     }
     return saved;
 }

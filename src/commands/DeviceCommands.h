@@ -109,8 +109,9 @@ struct ReportSaved {
     std::string text; // why not, naming the file; empty when saved
     bool Ok() const { return error == 0; }
 };
+// The message names the file as fileShown (by default the name given).
 ReportSaved SaveReport(const std::string& file, const ReportContact& contact,
-                       const std::string& body);
+                       const std::string& body, std::optional<std::string> fileShown = {});
 
 // The calibration log's lines as the dialog lists them, each with its check.
 struct LogListing {

@@ -1,5 +1,6 @@
 #include "ui/frmReport.h"
 
+#include "commands/DeviceCommands.h"
 #include "commands/MainWindowText.h"
 #include "communication/ResultCodes.h"
 #include "report/ReportText.h"
@@ -75,10 +76,14 @@ void TfrmReport::FileSaveExecute() {
         return;
     }
     const std::string fileName = CompleteFileName(FileNameBytes(*chosen), "txt");
-    if (const int error = WriteReportFile(fileName, text); error != 0) {
-        presenter.ShowError(
-            this, QString("The report could not be saved as %1: %2")
-                      .arg(FileNameText(fileName), QString::fromLocal8Bit(SystemErrorText(error))));
+    // The system's text is in the local 8-bit encoding, the file name in the file
+    // code's: the name goes in after the conversion.
+    const std::string namePlace = "\x01";
+    if (const ReportSaved saved = SaveReport(fileName, contact, reportBody, namePlace);
+        !saved.Ok()) {
+        presenter.ShowError(this,
+                            QString::fromLocal8Bit(saved.text)
+                                .replace(QString::fromLatin1(namePlace), FileNameText(fileName)));
         return;
     }
     close();
