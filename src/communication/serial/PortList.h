@@ -18,6 +18,8 @@ std::vector<std::string> EnumerateComPorts();
 
 // The ten names offered when the system's list cannot be read.
 std::vector<std::string> FallbackComPorts();
+// The rows as found, or the ten names when the list could not be read and is empty.
+std::vector<PortRow> WithFallback(std::vector<PortRow> rows, bool readable);
 
 #ifndef _WIN32
 // Where the POSIX list looks for serial devices; tests point it at a made-up tree.

@@ -187,18 +187,5 @@ std::vector<PortRow> EnumeratePorts() {
     }
     bool readable = false;
     std::vector<PortRow> rows = ListSerialPorts(SerialFolders{}, published, readable);
-    if (!readable && rows.empty()) {
-        for (std::string& name : FallbackComPorts()) {
-            rows.push_back({std::move(name), ""});
-        }
-    }
-    return rows;
-}
-
-std::vector<std::string> EnumerateComPorts() {
-    std::vector<std::string> names;
-    for (PortRow& row : EnumeratePorts()) {
-        names.push_back(std::move(row.name));
-    }
-    return names;
+    return WithFallback(std::move(rows), readable);
 }

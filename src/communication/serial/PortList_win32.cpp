@@ -184,20 +184,7 @@ std::vector<PortRow> EnumeratePorts() {
     std::vector<std::string> spooler;
     const bool readable = SpoolerPortNames(spooler);
     std::vector<PortRow> rows = WindowsPortRows(spooler, InstalledPorts());
-    if (!readable && rows.empty()) {
-        for (std::string& name : FallbackComPorts()) {
-            rows.push_back({std::move(name), ""});
-        }
-    }
-    return rows;
-}
-
-std::vector<std::string> EnumerateComPorts() {
-    std::vector<std::string> names;
-    for (PortRow& row : EnumeratePorts()) {
-        names.push_back(std::move(row.name));
-    }
-    return names;
+    return WithFallback(std::move(rows), readable);
 }
 
 std::vector<std::string> FallbackComPorts() {

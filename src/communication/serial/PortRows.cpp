@@ -1,5 +1,7 @@
 #include "communication/serial/PortRows.h"
 
+#include "communication/serial/PortList.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -210,5 +212,22 @@ std::vector<PortRow> WindowsPortRows(const std::vector<std::string>& spoolerName
     std::stable_sort(rows.begin(), rows.end(), [](const PortRow& a, const PortRow& b) {
         return NaturalLess(a.name, b.name);
     });
+    return rows;
+}
+
+std::vector<std::string> EnumerateComPorts() {
+    std::vector<std::string> names;
+    for (PortRow& row : EnumeratePorts()) {
+        names.push_back(std::move(row.name));
+    }
+    return names;
+}
+
+std::vector<PortRow> WithFallback(std::vector<PortRow> rows, bool readable) {
+    if (!readable && rows.empty()) {
+        for (std::string& name : FallbackComPorts()) {
+            rows.push_back({std::move(name), ""});
+        }
+    }
     return rows;
 }
