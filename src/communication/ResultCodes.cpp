@@ -1,5 +1,7 @@
 #include "communication/ResultCodes.h"
 
+#include "communication/serial/SERIAL.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -66,6 +68,12 @@ std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool 
     const std::string port = named.empty() ? "the COM port" : named;
     if (portOpened) {
         return "The connection to " + port + " was lost: " + SystemErrorText(code);
+    }
+    if (code == CSerial::LeftExclusiveError) {
+        return "Cannot open " + port +
+               ": a program that was ended without closing it left the port in exclusive "
+               "mode\nUnplug the adapter and plug it in again; no other program is using the "
+               "port.";
     }
     std::string text = "Cannot open " + port + ": " + SystemErrorText(code);
 #ifdef __linux__
