@@ -201,6 +201,7 @@ std::string NoDisplayText(const std::string& reason) {
            "; onyx, the command-line tool, works without a display\n";
 }
 
+#if defined(__linux__)
 // Whether the command line names a platform for Qt ("-platform offscreen").
 bool NamesPlatform(const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments) {
@@ -212,6 +213,7 @@ bool NamesPlatform(const std::vector<std::string>& arguments) {
     }
     return false;
 }
+#endif
 
 // Messages Qt gives while QApplication starts its window system, kept back so
 // that a failure is told in one line instead of Qt's lines and its abort.
