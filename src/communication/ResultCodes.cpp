@@ -72,8 +72,7 @@ std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool 
     if (code == CSerial::LeftExclusiveError) {
         return "Cannot open " + port +
                ": a program that was ended without closing it left the port in exclusive "
-               "mode\nUnplug the adapter and plug it in again; no other program is using the "
-               "port.";
+               "mode\nUnplug the adapter and plug it in again.";
     }
     std::string text = "Cannot open " + port + ": " + SystemErrorText(code);
 #ifdef __linux__
