@@ -34,32 +34,39 @@ Options:
   --name NAME             publish the port as NAME: (default ONYXSIM0)
   --serial N              serial number, 0 to 16777215 (default 1234567)
   --model TEXT            model text, up to 8 characters (default ONYX-300)
-  --plain-ack             acknowledge with the plain sum instead of the complemented one
+  --plain-ack             acknowledge with the plain sum instead of the
+                          complemented one
   --paced                 send and receive at the pace of a 9600 baud line
-  --self-test-mask M      self-test result, 0 to 255 (bit set = test failed; default 0)
+  --self-test-mask M      self-test result, 0 to 255 (bit set = test failed;
+                          default 0)
   --self-test-seconds S   time the self-test takes before the reply, 0 to 3600
                           (default 0)
-  --clock-offset S        logger clock minus PC local time, in seconds (default 0);
-                          the logger's clock must fall in the years 2000 to 2099
-  --drift PPM             logger clock drift in parts per million, -32768 to 32767
-                          (default 0)
+  --clock-offset S        logger clock minus PC local time, in seconds
+                          (default 0); the logger's clock must fall in the
+                          years 2000 to 2099
+  --drift PPM             logger clock drift in parts per million, -32768 to
+                          32767 (default 0)
   --status TEXT           status text (default "ST+ 95%+ 3.62V+OK+2.10FW\r\n")
-  --readings TEXT         readings text (default "RD+  21.500 deg C+   1.234 m\r\n")
-                          In both texts \r and \n stand for carriage return and line feed.
+  --readings TEXT         readings text
+                          (default "RD+  21.500 deg C+   1.234 m\r\n")
+                          In both texts \r and \n stand for carriage return and
+                          line feed.
   --fault KIND[:LETTER[:COUNT]]
-                          misbehave on the next COUNT requests (default 1; "all" for
-                          every one) with command LETTER (default or "*": any command).
-                          KIND: silence, wrong-ack, bad-crc, cut-short, split,
-                          empty-payload, garbage, vanish. Repeatable.
-  --replay TRACE          answer each request with the reply recorded for the same
-                          request in TRACE, a file written by --trace (in recorded order
-                          when a request repeats; silence where the trace recorded a
-                          time-out); a request the trace does not hold, or whose
-                          replies are used up, is answered with silence and named on
-                          stderr. A line of TRACE that cannot be read (one wrapped by a
-                          mail program) is named, and nothing is replayed
-  --replay-port PORT      the traced port to replay, when TRACE holds several (with
-                          or without its colon)
+                          misbehave on the next COUNT requests (default 1;
+                          "all" for every one) with command LETTER (default or
+                          "*": any command). KIND: silence, wrong-ack, bad-crc,
+                          cut-short, split, empty-payload, garbage, vanish.
+                          Repeatable.
+  --replay TRACE          answer each request with the reply recorded for the
+                          same request in TRACE, a file written by --trace (in
+                          recorded order when a request repeats; silence where
+                          the trace recorded a time-out). A request the trace
+                          does not hold, or whose replies are used up, is
+                          answered with silence and named on stderr. A line of
+                          TRACE that cannot be read (one wrapped by a mail
+                          program) is named, and nothing is replayed.
+  --replay-port PORT      the traced port to replay, when TRACE holds several
+                          (with or without its colon)
   --help                  show this text
 )";
 
