@@ -2,10 +2,11 @@
 
 #include "communication/serial/SERIAL.h"
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <cstring>
 #endif
 
@@ -91,5 +92,8 @@ std::string OutcomeText(const LinkOutcome& outcome, const std::string& portEntry
         return LinkErrorText(Raw(outcome.code));
     }
     const std::string port = PortErrorText(portEntry, outcome.systemError, outcome.portOpened);
-    return numbered ? LinkErrorText(outcome.systemError) + "\n" + port : port;
+    // The number is the system's: a port left in exclusive mode is its EBUSY.
+    const std::int32_t number =
+        outcome.systemError == CSerial::LeftExclusiveError ? EBUSY : outcome.systemError;
+    return numbered ? LinkErrorText(number) + "\n" + port : port;
 }

@@ -50,6 +50,10 @@ TEST(ResultCodes, TextOfEveryOutcome) {
         {LinkOutcome::From(CSerial::LeftExclusiveError, false), false,
          "Cannot open ttyUSB0: a program that was ended without closing it left the port in "
          "exclusive mode\nUnplug the adapter and plug it in again."},
+        {LinkOutcome::From(CSerial::LeftExclusiveError, false), true,
+         std::to_string(EBUSY) +
+             " Internal Error\nCannot open ttyUSB0: a program that was ended without closing it "
+             "left the port in exclusive mode\nUnplug the adapter and plug it in again."},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(OutcomeText(c.outcome, "ttyUSB0:", c.numbered), c.text) << c.text;
