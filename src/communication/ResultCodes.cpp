@@ -1,9 +1,12 @@
 #include "communication/ResultCodes.h"
 
+#include "communication/serial/SERIAL.h"
+
+#include <cerrno>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <cstring>
 #endif
 
@@ -67,6 +70,11 @@ std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool 
     if (portOpened) {
         return "The connection to " + port + " was lost: " + SystemErrorText(code);
     }
+    if (code == CSerial::LeftExclusiveError) {
+        return "Cannot open " + port +
+               ": a program that was ended without closing it left the port in exclusive "
+               "mode\nUnplug the adapter and plug it in again.";
+    }
     std::string text = "Cannot open " + port + ": " + SystemErrorText(code);
 #ifdef __linux__
     if (code == EACCES) {
@@ -84,5 +92,8 @@ std::string OutcomeText(const LinkOutcome& outcome, const std::string& portEntry
         return LinkErrorText(Raw(outcome.code));
     }
     const std::string port = PortErrorText(portEntry, outcome.systemError, outcome.portOpened);
-    return numbered ? LinkErrorText(outcome.systemError) + "\n" + port : port;
+    // The number is the system's: a port left in exclusive mode is its EBUSY.
+    const std::int32_t number =
+        outcome.systemError == CSerial::LeftExclusiveError ? EBUSY : outcome.systemError;
+    return numbered ? LinkErrorText(number) + "\n" + port : port;
 }

@@ -67,7 +67,8 @@ std::string PortDisplayName(const std::string& portEntry);
 // open ttyUSB0: Permission denied" when opening it failed, "The connection to
 // ttyUSB0 was lost: Input/output error" when it failed once open. On Linux a
 // failed open for want of permission, or of a port another program holds, adds
-// the cure on a line of its own.
+// the cure on a line of its own, and so does a port a killed program left in
+// exclusive mode (CSerial::LeftExclusiveError).
 std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool portOpened);
 
 // The text the user is shown for a failed outcome on the port entry: the code and

@@ -17,10 +17,12 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -235,13 +237,88 @@ void EndOnSignals(TfrmWSRXUtil& window) {
 }
 #endif
 
+// The one line said when the window cannot be shown, and the exit code then.
+constexpr int NoDisplayExitCode = 1;
+std::string NoDisplayText(const std::string& reason) {
+    return std::string(ProgramName) + ": cannot show the window: " + reason +
+           "; onyx, the command-line tool, works without a display\n";
+}
+
+#if defined(__linux__)
+// Whether the command line names a platform for Qt ("-platform offscreen").
+bool NamesPlatform(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        std::string_view name(argument);
+        name.remove_prefix(name.starts_with("--") ? 2 : name.starts_with("-") ? 1 : 0);
+        if (name == "platform" || name.starts_with("platform=")) {
+            return true;
+        }
+    }
+    return false;
+}
+#endif
+
+// Messages Qt gives while QApplication starts its window system, kept back so
+// that a failure is told in one line instead of Qt's lines and its abort.
+std::vector<std::pair<QtMsgType, std::string>> startupMessages;
+QtMessageHandler qtHandler = nullptr;
+
+void HoldStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        startupMessages.emplace_back(type, text.toStdString());
+        (void)context;
+        return;
+    }
+    // No platform plugin could be started: Qt would abort the program next.
+    Say(NoDisplayText("no display could be opened (Qt could start no window system)"), true);
+    std::_Exit(NoDisplayExitCode);
+}
+
+// Called before QApplication exists. Ends the program with one line when the
+// window can have no display: on Linux, neither DISPLAY nor WAYLAND_DISPLAY set
+// and no platform chosen (-platform, QT_QPA_PLATFORM). A display that is named but
+// cannot be reached, or a platform plugin that fails, is caught while QApplication
+// starts (HoldStartupMessage); EndDisplayCheck gives Qt's own messages back.
+void BeginDisplayCheck(const std::vector<std::string>& arguments) {
+#if defined(__linux__)
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (!NamesPlatform(arguments) && !set("QT_QPA_PLATFORM") && !set("DISPLAY") &&
+        !set("WAYLAND_DISPLAY")) {
+        Say(NoDisplayText("no display (DISPLAY and WAYLAND_DISPLAY are not set)"), true);
+        std::exit(NoDisplayExitCode);
+    }
+#else
+    (void)arguments;
+#endif
+    qtHandler = qInstallMessageHandler(HoldStartupMessage);
+}
+
+void EndDisplayCheck() {
+    qInstallMessageHandler(qtHandler);
+    const QMessageLogContext context;
+    for (const auto& [type, text] : startupMessages) {
+        if (qtHandler != nullptr) {
+            qtHandler(type, context, QString::fromStdString(text));
+        } else {
+            Say(text + "\n", true);
+        }
+    }
+    startupMessages.clear();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const CommandLine line = Parse(Arguments(argc, argv)); line.exitCode) {
+    const std::vector<std::string> arguments = Arguments(argc, argv);
+    if (const CommandLine line = Parse(arguments); line.exitCode) {
         return *line.exitCode;
     }
+    BeginDisplayCheck(arguments);
     QApplication application(argc, argv);
+    EndDisplayCheck();
     QApplication::setApplicationName(TfrmWSRXUtil::Title);
     QApplication::setApplicationVersion(QStringLiteral(ONYX_VERSION));
     ApplyProgramFont();

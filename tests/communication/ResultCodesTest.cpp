@@ -1,5 +1,7 @@
 #include "communication/ResultCodes.h"
 
+#include "communication/serial/SERIAL.h"
+
 #include <cerrno>
 #include <gtest/gtest.h>
 
@@ -44,6 +46,14 @@ TEST(ResultCodes, TextOfEveryOutcome) {
 #else
         {LinkOutcome::From(EBUSY, false), false, "Cannot open ttyUSB0: " + busy},
 #endif
+        // Not another program: a killed one, whose exclusive mode outlived it.
+        {LinkOutcome::From(CSerial::LeftExclusiveError, false), false,
+         "Cannot open ttyUSB0: a program that was ended without closing it left the port in "
+         "exclusive mode\nUnplug the adapter and plug it in again."},
+        {LinkOutcome::From(CSerial::LeftExclusiveError, false), true,
+         std::to_string(EBUSY) +
+             " Internal Error\nCannot open ttyUSB0: a program that was ended without closing it "
+             "left the port in exclusive mode\nUnplug the adapter and plug it in again."},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(OutcomeText(c.outcome, "ttyUSB0:", c.numbered), c.text) << c.text;

@@ -41,9 +41,10 @@ TEST_F(Transaction, ReadMemoryPutsTheExactRequestOnTheWire) {
     ASSERT_EQ(ReadSerial(), LINK_OK);
     EXPECT_EQ(received, 3u);
     EXPECT_EQ(serial, (std::array<std::uint8_t, 3>{0x12, 0xD6, 0x87})); // 1234567
-    const auto requests = logger.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].frame, (Bytes{0x00, 0x63, 0xFF, 0x02, 0x04, 0x00, 0x24, 0xE5, 0x5D}));
+    const auto transactions = Transactions(logger);
+    ASSERT_EQ(transactions.size(), 1u);
+    EXPECT_EQ(transactions[0].request.frame,
+              (Bytes{0x00, 0x63, 0xFF, 0x02, 0x04, 0x00, 0x24, 0xE5, 0x5D}));
     EXPECT_EQ(protocol.ReceivedFrame().front(), 0x29);
 }
 
@@ -55,7 +56,15 @@ TEST_F(Transaction, PlainAcknowledgeIsAcceptedToo) {
 
 TEST_F(Transaction, SilentLoggerUsesEveryAttemptWithItsPauses) {
     // L = 6 reply bytes, R = 100 ms: each attempt waits L + R, then pauses 200 ms.
+    // The waits are measured on the program's side: the logger's own clock of
+    // arrivals runs late by however long a loaded machine keeps its thread waiting.
     protocol.SetReplyTimeout(100);
+    std::vector<Clock::time_point> pauses;
+    protocol.SetSleeper([&](milliseconds duration) {
+        pauses.push_back(Clock::now());
+        EXPECT_EQ(duration, Protocols::RetryPause);
+        std::this_thread::sleep_for(duration);
+    });
     logger.InjectFault(FaultOf(sim::FaultKind::Silence, sim::EveryRequest));
     const auto start = Clock::now();
     EXPECT_EQ(ReadSerial(), LINK_ERR_TIMEOUT);
@@ -63,12 +72,17 @@ TEST_F(Transaction, SilentLoggerUsesEveryAttemptWithItsPauses) {
     EXPECT_EQ(received, 0u);
     EXPECT_GE(elapsed, milliseconds(5 * (6 + 100 + 200)));
     EXPECT_LT(elapsed, milliseconds(5 * (6 + 100 + 200)) + Slack);
+    ASSERT_EQ(pauses.size(), 5u);
+    for (std::size_t i = 0; i < pauses.size(); ++i) {
+        EXPECT_GE(Between(i == 0 ? start : pauses[i - 1], pauses[i]),
+                  milliseconds(6 + 100 + (i == 0 ? 0 : 200)))
+            << "attempt " << i + 1;
+    }
 
     const auto requests = logger.Requests();
     ASSERT_EQ(requests.size(), 5u);
-    for (std::size_t i = 1; i < requests.size(); ++i) {
-        EXPECT_GE(Between(requests[i - 1].lastByte, requests[i].firstByte), milliseconds(300));
-        EXPECT_EQ(requests[i].frame, requests[0].frame);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.frame, requests[0].frame);
     }
 }
 
@@ -86,7 +100,8 @@ TEST_F(Transaction, RecoversOnALaterAttempt) {
     protocol.SetReplyTimeout(50);
     logger.InjectFault(FaultOf(sim::FaultKind::Silence, 2));
     EXPECT_EQ(ReadSerial(), LINK_OK);
-    EXPECT_EQ(logger.Requests().size(), 3u);
+    // Three, or more when a loaded machine delays the answered reply past 50 ms.
+    EXPECT_GE(logger.Requests().size(), 3u);
 }
 
 TEST_F(Transaction, FaultsReportTheirOwnCodes) {
@@ -134,9 +149,7 @@ TEST_F(Transaction, InvalidLetterSendsNothing) {
     EXPECT_EQ(protocol.Transact(&port, 'Q', 0xFF, {}, reply, length), LINK_ERR_COMMAND);
     // A probe afterwards is the first request the logger sees.
     ASSERT_EQ(ReadSerial(), LINK_OK);
-    const auto requests = logger.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].Letter(), 'c');
+    EXPECT_EQ(TransactionLetters(logger), "c");
     EXPECT_EQ(logger.DiscardedFrames(), 0u);
 }
 

@@ -72,7 +72,10 @@ TEST_F(Dump, CompleteDumpIsTheMemoryImageByAddress) {
     ASSERT_EQ(contents.size(), CompleteDump);
     EXPECT_TRUE(contents == logger.Memory(0, CompleteDump));
 
-    const auto requests = logger.Requests();
+    std::vector<sim::RecordedRequest> requests;
+    for (const auto& transaction : Transactions(logger)) {
+        requests.push_back(transaction.request);
+    }
     ASSERT_EQ(requests.size(), 1056u);
     for (std::size_t i = 0; i < requests.size(); ++i) {
         ASSERT_EQ(requests[i].Letter(), 'c');
@@ -82,7 +85,7 @@ TEST_F(Dump, CompleteDumpIsTheMemoryImageByAddress) {
     EXPECT_EQ(Address(requests[1024]), 0x040000u);
     EXPECT_EQ(Address(requests.back()), 0x041F00u);
     // A 50 ms pause after every block, the last one included.
-    EXPECT_EQ(Pauses(), std::vector<milliseconds>(1056, milliseconds{50}));
+    EXPECT_EQ(CommandPauses(), std::vector<milliseconds>(1056, milliseconds{50}));
 }
 
 TEST_F(Dump, ExistingLongerFileIsCutToTheNewDump) {
@@ -98,7 +101,7 @@ struct BlockFailure {
     sim::FaultKind kind;
     int count;
     ResultCode result;
-    std::size_t requests;
+    int attempts; // at the 5th block
 };
 
 class DumpBlockFailure : public Dump, public ::testing::WithParamInterface<BlockFailure> {};
@@ -112,18 +115,20 @@ TEST_P(DumpBlockFailure, KeepsTheBlocksBeforeIt) {
     };
     EXPECT_EQ(Run(), failure.result);
     EXPECT_EQ(Contents(file), logger.Memory(0, 1024));
-    EXPECT_EQ(logger.Requests().size(), failure.requests);
+    const auto transactions = Transactions(logger);
+    ASSERT_EQ(transactions.size(), 5u);
+    EXPECT_EQ(transactions.back().attempts, failure.attempts);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     FifthBlock, DumpBlockFailure,
     ::testing::Values(
         // A link failure: five attempts, then its code.
-        BlockFailure{"BadCrc", sim::FaultKind::BadCrc, sim::EveryRequest, LINK_ERR_CRC, 9},
-        BlockFailure{"Silence", sim::FaultKind::Silence, sim::EveryRequest, LINK_ERR_TIMEOUT, 9},
+        BlockFailure{"BadCrc", sim::FaultKind::BadCrc, sim::EveryRequest, LINK_ERR_CRC, 5},
+        BlockFailure{"Silence", sim::FaultKind::Silence, sim::EveryRequest, LINK_ERR_TIMEOUT, 5},
         // Success without data is no success: the dump must not read as saved.
         // It would also shift every later block off its address.
-        BlockFailure{"EmptyPayload", sim::FaultKind::EmptyPayload, 1, LINK_ERR_CRC, 5}),
+        BlockFailure{"EmptyPayload", sim::FaultKind::EmptyPayload, 1, LINK_ERR_CRC, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Dump, FileThatCannotBeCreatedStopsBeforeThePort) {
@@ -334,7 +339,7 @@ TEST_F(Dump, ReportsEachBlockAndStopsOnRequest) {
     EXPECT_TRUE(record.stopped);
     EXPECT_EQ(record.blocks, 7u);
     EXPECT_EQ(Contents(file), logger.Memory(0, 7 * 256));
-    EXPECT_EQ(logger.Requests().size(), 7u);
+    EXPECT_EQ(Transactions(logger).size(), 7u);
     CSerial again;
     EXPECT_EQ(again.Open(logger.PortName().c_str(), 2048, 2048), 0) << "the port was closed";
 }

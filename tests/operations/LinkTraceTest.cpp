@@ -135,7 +135,7 @@ TEST_P(TraceThatCannotBeWritten, StopsTracingAndSaysSoOnce) {
     // The operation runs to its end (a SIGPIPE would have ended this program).
     EXPECT_EQ(ReadDeviceInformation(logger.PortName(), labels, RecordingSleeper()).Number(),
               LINK_OK);
-    EXPECT_EQ(logger.Requests().size(), 5u);
+    EXPECT_EQ(Transactions(logger).size(), 5u);
     EXPECT_FALSE(link_trace::Active());
     const std::string message = "The link trace to " + path + " stopped: " + trace.reason;
     EXPECT_EQ(told, trace.pipe ? std::vector<std::string>{} : std::vector<std::string>{message});

@@ -67,8 +67,9 @@ protected:
 
     void StartLogger() { ASSERT_EQ(logger.Start(), 0); }
 
-    // The command letters the logger received, in order.
-    std::string Letters() const { return RequestLetters(logger); }
+    // The command letters of the transactions the logger received, in order: a
+    // request retried because a loaded machine delayed its reply counts once.
+    std::string Letters() const { return TransactionLetters(logger); }
 
     // Records every pause; the 50 ms pauses between commands are counted, and
     // onCommandPause(n) runs at the n-th of them (1-based) before the next
@@ -94,6 +95,12 @@ protected:
     std::vector<std::chrono::milliseconds> Pauses() const {
         std::lock_guard lock(pauseMutex);
         return pauses;
+    }
+    // The pauses between commands, without those after a failed attempt.
+    std::vector<std::chrono::milliseconds> CommandPauses() const {
+        std::vector<std::chrono::milliseconds> between = Pauses();
+        std::erase(between, Protocols::RetryPause);
+        return between;
     }
 
     sim::SimulatedLogger logger{Config()};

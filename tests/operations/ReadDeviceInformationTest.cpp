@@ -88,14 +88,15 @@ TEST_F(ReadInfo, FirmwareTwoReadsEverythingIntoTheLabels) {
 
     // Five commands; 50 ms before the model, status and readings, none before the extremes.
     ASSERT_EQ(Letters(), "cckac");
-    const auto requests = logger.Requests();
-    EXPECT_EQ(Bytes(requests[0].frame.begin() + 3, requests[0].frame.end() - 2),
-              (Bytes{2, 0x04, 0x00, 0x24}));
-    EXPECT_EQ(Bytes(requests[1].frame.begin() + 3, requests[1].frame.end() - 2),
-              (Bytes{7, 0x04, 0x00, 0x2A}));
-    EXPECT_EQ(Bytes(requests[4].frame.begin() + 3, requests[4].frame.end() - 2),
-              (Bytes{20, 0x04, 0x1F, 0xC0}));
-    EXPECT_EQ(Pauses(), (std::vector<milliseconds>(3, milliseconds{50})));
+    const auto transactions = Transactions(logger);
+    const auto data = [&](std::size_t i) {
+        const Bytes& frame = transactions[i].request.frame;
+        return Bytes(frame.begin() + 3, frame.end() - 2);
+    };
+    EXPECT_EQ(data(0), (Bytes{2, 0x04, 0x00, 0x24}));
+    EXPECT_EQ(data(1), (Bytes{7, 0x04, 0x00, 0x2A}));
+    EXPECT_EQ(data(4), (Bytes{20, 0x04, 0x1F, 0xC0}));
+    EXPECT_EQ(CommandPauses(), (std::vector<milliseconds>(3, milliseconds{50})));
 }
 
 TEST_F(ReadInfo, FirmwareBelowTwoHidesTheExtremesWithoutAFifthCommand) {
@@ -164,7 +165,8 @@ TEST_F(ReadInfo, ReadingsFailuresAreTimeOuts) {
     // The link's own code is replaced by -200, before the labels are shown.
     logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'a', sim::EveryRequest));
     EXPECT_EQ(Read(), LINK_ERR_TIMEOUT);
-    EXPECT_EQ(Letters(), "cckaaaaa");
+    EXPECT_EQ(Letters(), "ccka");
+    EXPECT_EQ(Transactions(logger).back().attempts, 5);
     for (const L label : ReadingLabels) {
         EXPECT_EQ(labels.Visibility(label), -1);
     }
@@ -188,7 +190,7 @@ struct StepFailure {
     sim::FaultKind kind;
     char letter;
     ResultCode result;
-    const char* letters; // requests the logger sees
+    const char* letters; // transactions the logger sees
     std::vector<L> hidden;
     std::vector<L> written;    // labels written before the failure
     std::vector<L> shown = {}; // shown before the failure, and left so
@@ -211,6 +213,9 @@ TEST_P(ReadInfoStepFailure, EndsWithTheCodeAndLeavesTheLabelsAsTheStepSays) {
     }
     EXPECT_EQ(Read(), step.result);
     EXPECT_EQ(Letters(), step.letters);
+    // A reply without its data is not retried; one that fails its checks is.
+    EXPECT_EQ(Transactions(logger).back().attempts,
+              step.kind == sim::FaultKind::EmptyPayload ? 1 : 5);
     for (const L label : step.hidden) {
         EXPECT_EQ(labels.Visibility(label), 0) << static_cast<int>(label);
     }
@@ -237,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, ReadInfoStepFailure,
                                                        sim::FaultKind::WrongAcknowledge,
                                                        'c',
                                                        LINK_ERR_ACK,
-                                                       "ccccc",
+                                                       "c",
                                                        {L::SerialNo},
                                                        {}},
                                            StepFailure{"ModelEmpty",
@@ -261,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, ReadInfoStepFailure,
                                                        sim::FaultKind::WrongAcknowledge,
                                                        'k',
                                                        LINK_ERR_ACK,
-                                                       "cckkkkk",
+                                                       "cck",
                                                        {L::ChargeLevel, L::Battery, L::Firmware},
                                                        {L::ModelNo}},
                                            StepFailure{"ExtremesEmpty",
@@ -278,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, ReadInfoStepFailure,
                                                        sim::FaultKind::WrongAcknowledge,
                                                        'c',
                                                        LINK_ERR_ACK,
-                                                       "cckaccccc",
+                                                       "cckac",
                                                        {},
                                                        {L::Temperature},
                                                        ExtremeLabels}),

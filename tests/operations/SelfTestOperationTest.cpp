@@ -44,7 +44,7 @@ TEST_F(SelfTest, WaitsLongerThanAnOrdinaryReply) {
 TEST_F(SelfTest, FailuresAreNeverRetried) {
     logger.InjectFault(FaultOn(sim::FaultKind::WrongAcknowledge, 'z', sim::EveryRequest));
     EXPECT_EQ(Run().outcome.code, LINK_ERR_ACK);
-    EXPECT_EQ(Letters(), "z");
+    EXPECT_EQ(RequestLetters(logger), "z");
 }
 
 TEST_F(SelfTest, ReplyWithoutItsMaskIsNoPass) {
@@ -60,7 +60,7 @@ TEST_F(SelfTest, ReplyWithoutItsMaskIsNoPass) {
     });
     EXPECT_EQ(Run().outcome.code, LINK_ERR_CRC);
     cable.join();
-    EXPECT_EQ(Letters(), "z");
+    EXPECT_EQ(RequestLetters(logger), "z");
 }
 
 // Takes the full 195 s: run with --gtest_also_run_disabled_tests.
@@ -71,7 +71,7 @@ TEST_F(SelfTest, DISABLED_SilentLoggerTimesOutAfterOneLongWait) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, milliseconds{195000});
     EXPECT_LE(waited, milliseconds{200000});
-    EXPECT_EQ(Letters(), "z");
+    EXPECT_EQ(RequestLetters(logger), "z");
 }
 
 TEST_F(SelfTest, PortThatCannotBeOpenedSendsNothingAndIsNoMask) {

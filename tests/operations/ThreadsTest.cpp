@@ -165,7 +165,12 @@ TEST(Ticker, ReadsTheMaximumOnEveryPass) {
 TEST(Ticker, StopEmptiesTheBarAfterTheIntervalAndAHundredMilliseconds) {
     FakeBar bar(1000);
     TimerThread ticker(150, bar);
-    std::this_thread::sleep_for(200ms); // within the second interval
+    // Within the second interval: after the first step, however late a loaded
+    // machine lets it come.
+    const auto deadline = Clock::now() + 5s;
+    while (bar.steps.load() < 1 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
     const auto stopped = Clock::now();
     ticker.Terminate();
     ASSERT_TRUE(WaitUntilFinished(ticker, 5s));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #ifdef _WIN32
 using SerialHandle = void*; // HANDLE
@@ -22,6 +23,9 @@ enum : std::uint8_t {
 //
 // Port names end in a colon ("COM1:", "ttyUSB0:"); the device is named by the
 // entry without its last character.
+//
+// Close puts back the line settings the port had before Open, so that a terminal
+// or another program finds the port as it was.
 class CSerial {
 public:
     // Longest port name accepted; longer names are refused before anything is opened.
@@ -31,7 +35,7 @@ public:
     // Time a read may take per requested byte, in ms (about one byte time at 9600 baud).
     static constexpr std::uint32_t ReadTotalTimeoutMultiplier = 1;
 
-    CSerial() = default;
+    CSerial();
     CSerial(const CSerial&) = delete;
     CSerial& operator=(const CSerial&) = delete;
     virtual ~CSerial();
@@ -65,6 +69,12 @@ public:
     static constexpr std::int32_t NotOpenError = 6;        // ERROR_INVALID_HANDLE
     static constexpr std::int32_t AlreadyOpenError = 1247; // ERROR_ALREADY_INITIALIZED
     static constexpr std::int32_t InvalidArgumentError = static_cast<std::int32_t>(0x80070057u);
+    // Linux: the terminal refuses every open because it is in exclusive mode, and no
+    // program holds its lock: a program that set the mode was killed while another
+    // side (a driver, the other end of a pseudo-terminal) kept the terminal open.
+    // The value has the bit Windows leaves to applications (bit 29), so it is no
+    // system error code on either platform.
+    static constexpr std::int32_t LeftExclusiveError = 0x20000000 | 16;
 
 private:
     std::int32_t Fail(std::int32_t code) {
@@ -75,6 +85,9 @@ private:
 
     std::int32_t lastError = 0;
     SerialHandle handle{InvalidHandle()};
+    // The port's settings before Open (termios; DCB and COMMTIMEOUTS on Windows).
+    struct SavedLine;
+    std::unique_ptr<SavedLine> savedLine;
 #ifndef _WIN32
     std::uint32_t readTotalTimeoutConstant = 300;
 #endif

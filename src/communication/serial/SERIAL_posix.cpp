@@ -8,12 +8,19 @@
 #include <cassert>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
+#include <fstream>
+#include <optional>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -53,6 +60,39 @@ std::string DevicePath(const std::string& entry) {
     return published.empty() ? device : published;
 }
 
+// Whether a program holds a flock on the device at path, from /proc/locks, which
+// names each lock's file as "major:minor:inode" of its file system. Empty when that
+// cannot be told.
+std::optional<bool> HeldUnderLock(const std::string& path) {
+#ifndef __linux__
+    (void)path;
+    return std::nullopt;
+#else
+    struct stat info {};
+    std::ifstream locks("/proc/locks");
+    if (stat(path.c_str(), &info) != 0 || !locks) {
+        return std::nullopt;
+    }
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream words(line);
+        bool flock = false;
+        bool ours = false;
+        for (std::string word; words >> word;) {
+            flock = flock || word == "FLOCK";
+            ours = ours || word == id;
+        }
+        if (flock && ours) {
+            return true;
+        }
+    }
+    return false;
+#endif
+}
+
 int WaitFor(int fd, short events, Clock::time_point deadline, short& revents) {
     for (;;) {
         const auto remaining = deadline - Clock::now();
@@ -83,6 +123,13 @@ bool ReadSettings(bool open, int fd, termios& settings, std::int32_t& lastError)
 
 } // namespace
 
+struct CSerial::SavedLine {
+    termios settings{};
+};
+
+// Defined here, where SavedLine is complete.
+CSerial::CSerial() = default;
+
 CSerial::~CSerial() {
     CSerial::Close();
 }
@@ -109,7 +156,15 @@ std::int32_t CSerial::Open(const char* portName, std::uint32_t /*inQueue*/,
     // every wait afterwards is a poll with a deadline.
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return Fail(errno);
+        const int error = errno;
+        // A terminal in exclusive mode refuses the open. Every program of ours that
+        // sets the mode holds the lock too, and the lock ends with its holder: with
+        // no lock on the device, the mode was left behind by a program that was
+        // killed, and no other program is using the port.
+        if (error == EBUSY && HeldUnderLock(path) == false) {
+            return Fail(LeftExclusiveError);
+        }
+        return Fail(error);
     }
     // Exclusive access: flock first, which also holds between two opens in one
     // process, then TIOCEXCL against programs that do not take the lock.
@@ -124,6 +179,7 @@ std::int32_t CSerial::Open(const char* portName, std::uint32_t /*inQueue*/,
         close(fd);
         return Fail(error);
     }
+    savedLine = std::make_unique<SavedLine>(SavedLine{settings});
     ioctl(fd, TIOCEXCL);
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
@@ -147,7 +203,13 @@ std::int32_t CSerial::Close() {
         // Exclusive mode belongs to the terminal, not to our descriptor: left on, it
         // outlives the close while anyone else (a terminal program, the logger's
         // other side) keeps the device open, and every later open by an ordinary
-        // user fails with EBUSY. Take it off, and the lock, before closing.
+        // user fails with EBUSY. Take it off, and the lock, before closing; and
+        // first put back the settings the terminal had (a terminal left raw and
+        // without its line-end translation is of no use to whoever comes next).
+        if (savedLine) {
+            tcsetattr(handle, TCSANOW, &savedLine->settings);
+            savedLine.reset();
+        }
         ioctl(handle, TIOCNXCL);
         flock(handle, LOCK_UN);
         close(handle);

@@ -122,6 +122,14 @@ bool ReadOpenState(bool open, SerialHandle handle, DCB& dcb, std::int32_t& lastE
 
 } // namespace
 
+struct CSerial::SavedLine {
+    DCB state{};
+    COMMTIMEOUTS timeouts{};
+};
+
+// Defined here, where SavedLine is complete.
+CSerial::CSerial() = default;
+
 CSerial::~CSerial() {
     if (IsOpen()) {
         Close();
@@ -160,6 +168,13 @@ std::int32_t CSerial::Open(const char* portName, std::uint32_t inQueue, std::uin
         return Fail(error);
     }
 
+    // What Close puts back. A port whose settings cannot be read is left as the
+    // program sets it (SetLine below reports the failure).
+    auto saved = std::make_unique<SavedLine>();
+    if (ReadState(handle, saved->state) == 0 && GetCommTimeouts(port, &saved->timeouts)) {
+        savedLine = std::move(saved);
+    }
+
     // Each of these sets lastError; only the last one decides the result of Open.
     SetLine(9600, 8, NOPARITY, ONESTOPBIT);
     SetTimeouts(300);
@@ -173,6 +188,11 @@ std::int32_t CSerial::Open(const char* portName, std::uint32_t inQueue, std::uin
 std::int32_t CSerial::Close() {
     lastError = 0;
     if (IsOpen()) {
+        if (savedLine) {
+            SetCommState(AsHandle(handle), &savedLine->state);
+            SetCommTimeouts(AsHandle(handle), &savedLine->timeouts);
+            savedLine.reset();
+        }
         CloseHandle(AsHandle(handle));
         handle = InvalidHandle();
     }

@@ -9,6 +9,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -138,6 +141,64 @@ TEST(SerialPortDevices, ANameWithoutItsColonIsTakenWhole) {
     CSerial port;
     EXPECT_EQ(port.Open(cut.c_str(), 2048, 2048), ENOTTY);
     virtual_ports::Unpublish(cut, "/dev/null");
+}
+
+// Closing the port puts back what the terminal was before (here a shell's cooked
+// settings), so `onyx info tty` leaves the shell's terminal usable.
+TEST(SerialPortDevices, CloseRestoresTheTerminalsSettings) {
+    PtyPair device;
+    ASSERT_TRUE(device.Ready());
+    const int terminal = open(device.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal, &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_iflag |= ICRNL;
+    before.c_cc[VMIN] = 1;
+    before.c_cc[VTIME] = 0;
+    cfsetospeed(&before, B38400);
+    cfsetispeed(&before, B38400);
+    ASSERT_EQ(tcsetattr(terminal, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(terminal, &before), 0);
+    CSerial port;
+    ASSERT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), 0);
+    port.Close();
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal, &after), 0);
+    close(terminal);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    for (std::size_t i = 0; i < NCCS; ++i) {
+        EXPECT_EQ(after.c_cc[i], before.c_cc[i]) << "control character " << i;
+    }
+}
+
+// Exclusive mode with a live holder of the lock is another program using the port;
+// left behind by a program that was killed (its lock gone with it, the mode kept
+// because the device stayed open), it is told as such, with its cure.
+TEST(SerialPortDevices, ExclusiveModeLeftByAKilledProgramIsToldApart) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "the superuser is exempt from exclusive mode";
+    }
+    PtyPair device;
+    ASSERT_TRUE(device.Ready());
+    const int holder = open(device.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    CSerial port;
+    EXPECT_EQ(port.Open(device.PortName().c_str(), 2048, 2048), EBUSY);
+
+    close(holder); // killed: the lock goes, the mode stays
+    const std::int32_t left = port.Open(device.PortName().c_str(), 2048, 2048);
+    EXPECT_EQ(left, CSerial::LeftExclusiveError);
+    const std::string text = OutcomeText(LinkOutcome::From(left, false), device.PortName());
+    EXPECT_NE(text.find("exclusive mode"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Another program"), std::string::npos) << text;
 }
 
 TEST(SerialPortDevices, AFileThatIsNoTerminalIsRefused) {
