@@ -14,9 +14,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h: it brings the known folders' identifiers.
+#include <shlobj.h>
 #else
 #include <pwd.h>
 #include <unistd.h>

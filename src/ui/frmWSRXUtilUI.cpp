@@ -248,9 +248,11 @@ WorkerResult TfrmWSRXUtil::RunWorker(const std::string& port, std::int32_t mode,
         return true;
     });
     operationRunning = true;
-    ProcessThread worker(port, fileName, mode, environment);
+    ProcessThread running(port, fileName, mode, environment);
+    worker = &running;
     wait.exec();
-    const WorkerResult result = worker.Wait();
+    const WorkerResult result = running.Wait();
+    worker = nullptr;
     operationRunning = false;
     // A trace that stopped during the operation is told once, before its outcome.
     if (const std::string stopped = link_trace::TakeStoppedMessage();
@@ -350,8 +352,10 @@ void TfrmWSRXUtil::FileSaveExecute() {
     const DumpOutcome& outcome = dump.message;
     const QString text = QString::fromLocal8Bit(outcome.text)
                              .replace(QString::fromLatin1(namePlace), FileNameText(fileName));
-    presenter.ShowMessage(this, text, outcome.caption,
-                          outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
+    if (!endingSession) { // a box would hold the program the session is ending
+        presenter.ShowMessage(this, text, outcome.caption,
+                              outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);
+    }
     ui->ProgressBar->setTextVisible(false);
     ui->ProgressBar->setValue(0);
 }

@@ -58,6 +58,8 @@ public:
     // The session ends (SIGTERM, SIGHUP, Windows logging off): the operation in
     // progress ends as a close would end it, without a question, then the program.
     void EndSession();
+    // True while a worker runs an operation (its port open).
+    bool OperationInProgress() const { return worker != nullptr && !worker->Finished(); }
     // Reads the COM port list anew, keeping the selected port while it is listed;
     // run at start and each time the user opens the list.
     void RefreshPortList();
@@ -133,6 +135,7 @@ private:
     // The window was closed during an operation: it closes when the command ends.
     bool closeAfterCommand = false;
     bool endingSession = false;
+    ProcessThread* worker = nullptr; // the running operation's, during the wait
 };
 
 // The program's main window.

@@ -15,6 +15,7 @@
 #include "ui/frmWSRXUtilUI.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -230,10 +231,18 @@ void EndOnSignals(TfrmWSRXUtil& window) {
 }
 #else
 // Windows ending the session (logging off, shutting down) ends the program as
-// closing its window would.
+// closing its window would. Windows may end the process once the question has been
+// answered, so the operation in progress is waited for here, its port closed.
 void EndOnSignals(TfrmWSRXUtil& window) {
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window,
-                     [&window] { window.EndSession(); });
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window, [&window] {
+        window.EndSession();
+        QElapsedTimer waited;
+        waited.start();
+        constexpr qint64 LongestWaitMs = 20000;
+        while (window.OperationInProgress() && waited.elapsed() < LongestWaitMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+    });
 }
 #endif
 

@@ -511,6 +511,22 @@ private slots:
         QCOMPARE(QFileInfo(folder->filePath("partial.bin")).size(), qint64{1024});
     }
 
+    // The session ends (SIGTERM, SIGHUP, logging off) during a dump: no question, the
+    // dump ends after its block with the blocks kept, and the window closes after it.
+    void theSessionEndingDuringADumpEndsItThenTheWindow() {
+        DumpInto(folder->filePath("ended.bin"), [this](int block) {
+            if (block == 3) {
+                QMetaObject::invokeMethod(window.get(), [this] { window->EndSession(); });
+            }
+        });
+        QVERIFY(presenter->questions.empty());
+        QVERIFY(presenter->messages.empty());
+        const qint64 kept = QFileInfo(folder->filePath("ended.bin")).size();
+        QVERIFY2(kept >= 3 * 256 && kept < 1056 * 256, qPrintable(QString::number(kept)));
+        QTRY_VERIFY(window->isHidden());
+        QVERIFY(!window->OperationInProgress());
+    }
+
     void aCancelledSaveDialogDoesNothing() {
         Click("BtnMemory");
         QCOMPARE(presenter->saveRequests.size(), std::size_t{1});
