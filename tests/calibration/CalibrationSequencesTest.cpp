@@ -678,4 +678,31 @@ INSTANTIATE_TEST_SUITE_P(
                       Interruption{"LockHeldByAnotherProgram", Cut::LockHeld, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A start killed once it has sent the set-clock leaves its line: the next start is
+// refused as one already running, and the stop 20 hours on measures from that start.
+TEST_F(Started, AStartKilledAfterTheClockWasSentLeavesItsLine) {
+    if (const pid_t child = fork(); child == 0) {
+        // The sixth pause comes after the set-clock (the logger, in the parent,
+        // records the requests; this copy of it sees none).
+        onPause = [](int n) {
+            if (n == 6) {
+                raise(SIGKILL);
+            }
+        };
+        Start();
+        _exit(3);
+    } else {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    }
+    EXPECT_EQ(Text(DataOf('f').at(0)), "17/11/2006 14:03:22");
+    logger.Stop(); // the killed program left the port in exclusive mode
+    ASSERT_EQ(logger.Start(), 0);
+    EXPECT_EQ(FileText(), StartedRecord + "\r\n");
+    log.SetLines({});
+    EXPECT_EQ(Start().status, CalibrationStatus::Refused);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{StartedRecord});
+}
+
 } // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -166,6 +167,42 @@ class FifoEnvironment : public ::testing::Environment {
     void TearDown() override { std::remove(LonelyFifo.c_str()); }
 };
 const auto* const fifoEnvironment = ::testing::AddGlobalTestEnvironment(new FifoEnvironment);
+
+// True once the process catches the signal (its handler is installed).
+bool Catches(pid_t process, int signal) {
+    std::ifstream status("/proc/" + std::to_string(process) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:")) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+        }
+    }
+    return false;
+}
+
+// SIGTERM and SIGHUP end the window as closing it would: a clean exit, not death by
+// the signal, so every port is closed on the way out.
+TEST(WindowProgram, EndsCleanlyOnSigtermAndSighup) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        const pid_t window = fork();
+        if (window == 0) {
+            const int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            dup2(quiet, 2);
+            execl(WINDOW_PROGRAM, WINDOW_PROGRAM, "-platform", "offscreen",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!Catches(window, signal) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(Catches(window, signal)) << "the window never caught signal " << signal;
+        kill(window, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(window, &status, 0), window);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << signal << ": " << status;
+    }
+}
 #endif
 
 class IdentifyProgram : public ::testing::Test {
