@@ -196,6 +196,30 @@ if [ -n "$installer" ]; then
         status=1
     else
         echo "Installed: $version, Start menu ${shortcut#"$prefix/"}, icon of the Apps entry from wellscribe-onyx.exe"
+        # onyx.exe has no window: the installer tells that it runs by its file alone. A
+        # program of the tests' own that waits on its input stands in for it.
+        mv "$installed/onyx.exe" "$prefix/onyx.exe.installed"
+        cp build/windows/tests/windows/onyx-wine-running-stand-in.exe "$installed/onyx.exe"
+        mkfifo "$prefix/stand-in-input"
+        timeout 120 "$wine" "$installed/onyx.exe" <"$prefix/stand-in-input" \
+            >"$prefix/stand-in-output" 2>/dev/null &
+        stand_in=$!
+        exec 9>"$prefix/stand-in-input"
+        for _ in $(seq 300); do
+            grep -q running "$prefix/stand-in-output" 2>/dev/null && break
+            sleep 0.2
+        done
+        console_status=0
+        DISPLAY=$display timeout 120 "$wine" "$installer" /S || console_status=$?
+        exec 9>&-
+        wait "$stand_in" 2>/dev/null || true
+        echo "With onyx.exe running: installer status $console_status"
+        if [ "$console_status" -ne 2 ] ||
+            ! cmp -s build/windows/tests/windows/onyx-wine-running-stand-in.exe "$installed/onyx.exe"; then
+            echo "FAILED: with onyx.exe running the installer did not refuse, or changed it" >&2
+            status=1
+        fi
+        mv -f "$prefix/onyx.exe.installed" "$installed/onyx.exe"
         # With the program open, neither the installer nor the uninstaller may change
         # anything: in a silent run they end with a failure status and leave it whole.
         DISPLAY=$display "$wine" "$installed/wellscribe-onyx.exe" >/dev/null 2>&1 &

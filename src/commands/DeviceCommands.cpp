@@ -1,6 +1,7 @@
 #include "commands/DeviceCommands.h"
 
 #include "communication/ResultCodes.h"
+#include "files/FileSystem.h"
 
 #include <array>
 
@@ -140,7 +141,8 @@ ReportSaved SaveReport(const std::string& file, const ReportContact& contact,
     ReportSaved saved;
     saved.error = WriteReportFile(file, ReportFileText(contact, body));
     if (saved.error != 0) {
-        saved.text = "The report could not be saved as " + fileShown.value_or(file) + ": " +
+        saved.text = "The report could not be saved as " +
+                     fileShown.value_or(files::PathText(files::PathFromName(file))) + ": " +
                      SystemErrorText(saved.error);
     }
     return saved;

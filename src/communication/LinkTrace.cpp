@@ -221,9 +221,10 @@ int Start(const std::string& path, StopHandler onStopped) {
         pending.clear();
     }
 #ifdef _WIN32
-    // By its UTF-16 name, so that a folder such as C:\Users\Zoë works.
+    // By its UTF-16 name, so that a folder such as C:\Users\Zoë works, and in its
+    // long form where it is longer than MAX_PATH.
     const Handle file =
-        CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == NoHandle) {
         return LastError();

@@ -9,7 +9,18 @@ namespace files {
 
 std::string PathText(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
+    std::string shown(text.begin(), text.end());
+#ifdef _WIN32
+    // "C:/Program Files/Wellscribe Onyx\LogTime.csv" as Windows writes it, and never
+    // with the long-path prefix a caller may have given it.
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    if (shown.starts_with("\\\\?\\UNC\\")) {
+        shown.erase(2, 6);
+    } else if (shown.starts_with("\\\\?\\")) {
+        shown.erase(0, 4);
+    }
+#endif
+    return shown;
 }
 
 std::filesystem::path ReplaceTarget(const std::filesystem::path& path) {
@@ -99,37 +110,9 @@ FileResult ReplaceFileContents(const std::filesystem::path& path, std::string_vi
     }
     if (!result) {
         file = File();
-        std::error_code ignored;
-        std::filesystem::remove(fresh, ignored);
+        RemoveFile(fresh);
     }
     return result;
-}
-
-PathKind KindOf(const std::filesystem::path& path, std::int64_t* systemError) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return PathKind::Missing;
-    }
-    if (error) {
-        if (systemError != nullptr) {
-            *systemError = error.value();
-        }
-        return PathKind::Unknown;
-    }
-    switch (status.type()) {
-    case std::filesystem::file_type::regular:
-        return PathKind::Regular;
-    case std::filesystem::file_type::directory:
-        return PathKind::Folder;
-    case std::filesystem::file_type::fifo:
-        return PathKind::Fifo;
-    case std::filesystem::file_type::character:
-    case std::filesystem::file_type::block:
-        return PathKind::Device;
-    default:
-        return PathKind::Other;
-    }
 }
 
 std::string KindText(PathKind kind) {
@@ -154,15 +137,6 @@ FileResult FolderTakesNewFiles(const std::filesystem::path& folder) {
     }
     probe.Close();
     return RemoveFile(made);
-}
-
-FileResult RemoveFile(const std::filesystem::path& path) {
-    std::error_code error;
-    std::filesystem::remove(path, error);
-    if (error && error != std::errc::no_such_file_or_directory) {
-        return {FileStatus::Failed, error.value(), error.message()};
-    }
-    return {};
 }
 
 } // namespace files

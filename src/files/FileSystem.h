@@ -38,7 +38,8 @@ struct FileResult {
 // elsewhere) as a path; on Windows through the program's one UTF-8 to UTF-16
 // conversion, so no name passes through the ANSI code page.
 std::filesystem::path PathFromName(std::string_view name);
-// The path as UTF-8 text for messages.
+// The path as UTF-8 text for messages: on Windows with Windows' own separators
+// ('\') and without the long-path prefix ("\\?\"), whatever the path holds.
 std::string PathText(const std::filesystem::path& path);
 
 // The whole file's bytes. NotFound when it does not exist; a permission or I/O
@@ -170,7 +171,9 @@ FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
 // What a path names, looked at without opening it (opening a FIFO would wait for a
 // writer, and a device may read without end).
 enum class PathKind { Missing, Regular, Folder, Fifo, Device, Other, Unknown };
-// Follows symbolic links; Unknown when the system cannot tell (systemError).
+// Follows symbolic links on POSIX; on Windows a device or pipe is told by its name
+// (NUL, COM1, "\\.\pipe\…") and never opened. Unknown when the system cannot tell
+// (systemError: errno on POSIX, GetLastError() on Windows).
 PathKind KindOf(const std::filesystem::path& path, std::int64_t* systemError = nullptr);
 // "a folder", "a FIFO (named pipe)", "a device", "not a regular file".
 std::string KindText(PathKind kind);

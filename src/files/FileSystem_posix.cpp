@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -307,6 +308,42 @@ FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
         }
         std::this_thread::sleep_for(Poll);
     }
+}
+
+PathKind KindOf(const std::filesystem::path& path, std::int64_t* systemError) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return PathKind::Missing;
+    }
+    if (error) {
+        if (systemError != nullptr) {
+            *systemError = error.value();
+        }
+        return PathKind::Unknown;
+    }
+    switch (status.type()) {
+    case std::filesystem::file_type::regular:
+        return PathKind::Regular;
+    case std::filesystem::file_type::directory:
+        return PathKind::Folder;
+    case std::filesystem::file_type::fifo:
+        return PathKind::Fifo;
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        return PathKind::Device;
+    default:
+        return PathKind::Other;
+    }
+}
+
+FileResult RemoveFile(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        return {FileStatus::Failed, error.value(), error.message()};
+    }
+    return {};
 }
 
 } // namespace files

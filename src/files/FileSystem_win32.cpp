@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <thread>
 #include <windows.h>
 
@@ -70,7 +71,7 @@ std::filesystem::path PathFromName(std::string_view name) {
 }
 
 FileResult ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
+    HANDLE handle = CreateFileW(LongPath(path.native()).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -158,8 +159,8 @@ FileResult File::Close() {
 }
 
 FileResult CreateNewFile(const std::filesystem::path& path, File& file) {
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(LongPath(path.native()).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return LastFailure();
     }
@@ -170,12 +171,13 @@ FileResult CreateNewFile(const std::filesystem::path& path, File& file) {
 
 FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& created) {
     created = false;
+    const std::wstring name = LongPath(path.native());
     // Share mode 0: nobody else may open the file while this handle is open.
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool made = false;
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         made = handle != INVALID_HANDLE_VALUE;
     }
@@ -190,11 +192,11 @@ FileResult OpenExclusive(const std::filesystem::path& path, File& file, bool& cr
 
 FileResult RemoveOpenFile(File& file, const std::filesystem::path& path) {
     file = File();
-    return DeleteFileW(path.c_str()) ? FileResult{} : LastFailure();
+    return DeleteFileW(LongPath(path.native()).c_str()) ? FileResult{} : LastFailure();
 }
 
 bool IsReadOnly(const std::filesystem::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPath(path.native()).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
@@ -228,15 +230,16 @@ FileResult MoveOver(File& fresh, const std::filesystem::path& freshPath, File& o
     // go before the move.
     old = File();
     // The old file's attributes (hidden, archive) stay with the name.
-    if (const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (const DWORD attributes = GetFileAttributesW(LongPath(target.native()).c_str());
         result && attributes != INVALID_FILE_ATTRIBUTES) {
-        SetFileAttributesW(freshPath.c_str(),
+        SetFileAttributesW(LongPath(freshPath.native()).c_str(),
                            attributes &
                                (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
     }
-    if (result && !MoveFileExW(freshPath.c_str(), target.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (result &&
+        !MoveFileExW(LongPath(freshPath.native()).c_str(), LongPath(target.native()).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         result = LastFailure();
     }
     return result;
@@ -274,7 +277,7 @@ void FileLock::Release() {
 FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
                     std::chrono::milliseconds wait) {
     lock.Release();
-    HANDLE handle = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE handle = CreateFileW(LongPath(lockFile.native()).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -300,6 +303,63 @@ FileResult LockFile(const std::filesystem::path& lockFile, FileLock& lock,
         }
         std::this_thread::sleep_for(Poll);
     }
+}
+
+namespace {
+
+// A name the system takes for a device in any folder and with any extension:
+// CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9 ("C:\Logs\nul.csv" is NUL).
+bool IsDeviceName(const std::wstring& path) {
+    const std::size_t start = path.find_last_of(L"\\/:") + 1; // npos + 1 is 0
+    std::wstring base = path.substr(start, path.find_first_of(L'.', start) - start);
+    while (!base.empty() && base.back() == L' ') {
+        base.pop_back();
+    }
+    for (wchar_t& c : base) {
+        c = static_cast<wchar_t>(std::towupper(c));
+    }
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$") {
+        return true;
+    }
+    return base.size() == 4 && (base.starts_with(L"COM") || base.starts_with(L"LPT")) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+} // namespace
+
+PathKind KindOf(const std::filesystem::path& path, std::int64_t* systemError) {
+    const std::wstring& name = path.native();
+    // Told by the name alone: asking the system about a pipe or a device would open it.
+    if (name.starts_with(L"\\\\.\\pipe\\")) {
+        return PathKind::Fifo;
+    }
+    if (name.starts_with(L"\\\\.\\") || IsDeviceName(name)) {
+        return PathKind::Device;
+    }
+    const DWORD attributes = GetFileAttributesW(LongPath(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_INVALID_DRIVE || error == ERROR_BAD_NETPATH ||
+            error == ERROR_BAD_NET_NAME) {
+            return PathKind::Missing;
+        }
+        if (systemError != nullptr) {
+            *systemError = error;
+        }
+        return PathKind::Unknown;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::Regular;
+}
+
+FileResult RemoveFile(const std::filesystem::path& path) {
+    if (DeleteFileW(LongPath(path.native()).c_str())) {
+        return {};
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileResult{}
+                                                                          : Failure(error);
 }
 
 } // namespace files

@@ -1,7 +1,9 @@
-// The Win32 branches of the program's file writing: the report file and the memory
-// dump file.
+// The Win32 branches of the program's file writing: the report file, the memory
+// dump file, the trace, the calibration log's files and lock, at any path length.
 
+#include "communication/LinkTrace.h"
 #include "communication/ResultCodes.h"
+#include "files/FileSystem.h"
 #include "operations/DumpFile.h"
 #include "operations/WidePath.h"
 #include "report/ReportText.h"
@@ -132,6 +134,155 @@ TEST_F(Win32Files, NamesAtTheLongestPathStillWork) {
     EXPECT_EQ(WriteReportFile(path.string(), "Name=Ann"), 0);
     EXPECT_EQ(ReadAll(path), "Name=Ann");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
+}
+
+// Paths from MAX_PATH characters on take the long form, whole and resolved, as the
+// system takes no '/', "." or ".." behind the prefix; shorter ones and those already in
+// a namespace stay as they were.
+TEST(LongPath, TakesTheLongFormFromMaxPathOn) {
+    const std::wstring name(200, L'n');
+    const std::wstring fits(MAX_PATH - 1 - 3, L'f'); // "C:\" + fits: 259 characters
+    const std::wstring over(MAX_PATH - 3, L'o');     // 260
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    std::wstring here = current;
+    if (here.back() != L'\\') {
+        here += L'\\';
+    }
+    const struct {
+        std::wstring given, expected;
+    } cases[] = {
+        {L"C:\\short\\x.txt", L"C:\\short\\x.txt"},
+        {L"C:/short/x.txt", L"C:/short/x.txt"},
+        {L"C:\\" + fits, L"C:\\" + fits},
+        {L"C:\\" + over, L"\\\\?\\C:\\" + over},
+        {L"C:/a/" + name + L"/../b/./" + name + L"/" + name,
+         L"\\\\?\\C:\\a\\b\\" + name + L"\\" + name},
+        {L"\\\\server\\share\\" + name + L"\\" + name,
+         L"\\\\?\\UNC\\server\\share\\" + name + L"\\" + name},
+        {name + L"/" + name, L"\\\\?\\" + here + name + L"\\" + name},
+        {L"\\\\?\\C:\\" + name + L"\\" + name, L"\\\\?\\C:\\" + name + L"\\" + name},
+        {L"\\\\.\\COM5", L"\\\\.\\COM5"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LongPath(c.given), c.expected) << c.given.size() << " characters";
+    }
+    EXPECT_EQ(LongPath(std::string("C:/\u674e/") + std::string(300, 'n')),
+              L"\\\\?\\C:\\\u674e\\" + std::wstring(300, L'n'));
+}
+
+TEST(PathText, ShowsWindowsSeparatorsAndNoPrefix) {
+    const struct {
+        std::string name, shown;
+    } cases[] = {
+        {"C:/Program Files/Wellscribe Onyx\\LogTime.csv",
+         "C:\\Program Files\\Wellscribe Onyx\\LogTime.csv"},
+        {"C:/users/Zo\u00eb/dump.hex", "C:\\users\\Zo\u00eb\\dump.hex"},
+        {"\\\\?\\C:\\Logs\\LogTime.csv", "C:\\Logs\\LogTime.csv"},
+        {"\\\\?\\UNC\\server\\share\\LogTime.csv", "\\\\server\\share\\LogTime.csv"},
+        {"//server/share/x", "\\\\server\\share\\x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(files::PathText(files::PathFromName(c.name)), c.shown) << c.name;
+    }
+}
+
+// Devices and pipes are told by their name and never opened; files and folders by
+// the system, past MAX_PATH as well.
+TEST_F(Win32Files, KindOfTellsDevicesByNameAndFilesAtAnyLength) {
+    const auto deep = folder / std::wstring(150, L'd') / std::wstring(150, L'e');
+    std::filesystem::create_directories(deep);
+    std::ofstream(deep / "file") << "x";
+    std::ofstream(folder / "file") << "x";
+    const struct {
+        std::filesystem::path path;
+        files::PathKind kind;
+    } cases[] = {
+        {folder / "file", files::PathKind::Regular},
+        {folder, files::PathKind::Folder},
+        {folder / "none", files::PathKind::Missing},
+        {folder / "none" / "x", files::PathKind::Missing},
+        {deep / "file", files::PathKind::Regular},
+        {deep, files::PathKind::Folder},
+        {deep / "none", files::PathKind::Missing},
+        {L"NUL", files::PathKind::Device},
+        {folder / "com3.csv", files::PathKind::Device},
+        {folder / "Lpt1 .txt", files::PathKind::Device},
+        {folder / "com10.csv", files::PathKind::Missing},
+        {L"\\\\.\\COM5", files::PathKind::Device},
+        {L"\\\\.\\pipe\\onyx", files::PathKind::Fifo},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(files::KindOf(c.path), c.kind) << files::PathText(c.path);
+    }
+}
+
+// A folder some 300 characters deep, named as the window gives it (UTF-8 and '/')
+// and relative to the current folder: every way the program writes a file works there.
+TEST_F(Win32Files, PathsPastMaxPathWorkEverywhere) {
+    const std::wstring first(120, L'a');
+    const std::wstring second(120, L'\u00e9');
+    const auto deep = folder / first / second;
+    std::filesystem::create_directories(deep);
+    ASSERT_GT(deep.native().size(), std::size_t{MAX_PATH});
+    struct InFolder {
+        std::filesystem::path before = std::filesystem::current_path();
+        explicit InFolder(const std::filesystem::path& folder) {
+            std::filesystem::current_path(folder);
+        }
+        ~InFolder() { std::filesystem::current_path(before); }
+    } inFolder(folder);
+    const std::string name = std::string(120, 'a') + "/";
+    std::string relative = name;
+    for (int at = 0; at < 120; ++at) {
+        relative += "\u00e9";
+    }
+    relative += "/";
+
+    DumpFile dump;
+    ASSERT_EQ(dump.Open(relative + "dump.hex"), LINK_OK);
+    const std::array<std::uint8_t, 2> bytes{1, 2};
+    EXPECT_EQ(dump.Write(bytes), LINK_OK);
+    EXPECT_EQ(dump.Finish(), LINK_OK);
+    ASSERT_EQ(dump.Open(relative + "dump.hex"), LINK_OK); // over the first: beside it, then moved
+    EXPECT_EQ(dump.Write(bytes), LINK_OK);
+    EXPECT_EQ(dump.Finish(), LINK_OK);
+    EXPECT_EQ(ReadAll(deep / "dump.hex"), "\x01\x02");
+
+    EXPECT_EQ(WriteReportFile(relative + "report.txt", "Name=Ann"), 0);
+    EXPECT_EQ(WriteReportFile(relative + "report.txt", "Name=Bo"), 0);
+    EXPECT_EQ(ReadAll(deep / "report.txt"), "Name=Bo");
+
+    std::FILE* stream = OpenFile(relative + "stream.txt", "wb");
+    ASSERT_NE(stream, nullptr);
+    std::fputs("stream", stream);
+    std::fclose(stream);
+    EXPECT_EQ(ReadAll(deep / "stream.txt"), "stream");
+
+    ASSERT_EQ(link_trace::Start(relative + "trace.txt"), 0);
+    link_trace::Opened("COM5:", 0);
+    link_trace::Stop();
+    EXPECT_NE(ReadAll(deep / "trace.txt").find("COM5:"), std::string::npos);
+
+    files::FileLock lock;
+    EXPECT_TRUE(files::LockFile(deep / "LogTime.csv.lock", lock, std::chrono::milliseconds(0)));
+    EXPECT_TRUE(files::ReplaceFileContents(deep / "LogTime.csv", "line\r\n"));
+    std::string read;
+    EXPECT_TRUE(files::ReadWholeFile(deep / "LogTime.csv", read));
+    EXPECT_EQ(read, "line\r\n");
+    SetFileAttributesW(LongPath((deep / "LogTime.csv").native()).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(files::IsReadOnly(deep / "LogTime.csv"));
+    EXPECT_EQ(files::ReplaceFileContents(deep / "LogTime.csv", "new").status,
+              files::FileStatus::ReadOnly);
+    SetFileAttributesW(LongPath((deep / "LogTime.csv").native()).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(files::FolderTakesNewFiles(deep));
+    EXPECT_TRUE(files::RemoveFile(deep / "LogTime.csv"));
+    EXPECT_EQ(files::KindOf(deep / "LogTime.csv"), files::PathKind::Missing);
+    lock.Release();
+
+    // Nothing else: no file beside one that was replaced is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(deep), {}), 5);
 }
 
 } // namespace
