@@ -14,9 +14,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <windows.h>
+
+// These two need windows.h before them.
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 #else
 #include <pwd.h>
 #include <unistd.h>
