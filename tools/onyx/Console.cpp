@@ -2,9 +2,9 @@
 
 #include "communication/ResultCodes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -137,7 +137,7 @@ const char* ConsoleStream::Name() const {
 
 bool ConsoleStream::IsTerminal() const {
 #ifdef _WIN32
-    return _isatty(DescriptorOf(which)) != 0;
+    return IsConsole(which); // _isatty is true for NUL too
 #else
     return isatty(DescriptorOf(which)) != 0;
 #endif
@@ -179,12 +179,24 @@ void ConsoleStream::EndProgressLocked() {
 void ConsoleStream::Write(std::string_view text) {
     const std::lock_guard lock(mutex);
     EndProgressLocked();
-    Put(Readable(text), true);
+    if (which == Which::Output) {
+        held += Readable(text);
+    } else {
+        Put(Readable(text), true);
+    }
+}
+
+void ConsoleStream::Flush() {
+    const std::lock_guard lock(mutex);
+    Put(held, true);
+    held.clear();
 }
 
 void ConsoleStream::WriteBinary(std::string_view bytes) {
     const std::lock_guard lock(mutex);
     EndProgressLocked();
+    Put(held, true);
+    held.clear();
     Put(bytes, false);
 }
 
@@ -212,6 +224,7 @@ ConsoleStream& StandardError() {
 int AfterOutput(int status) {
     ConsoleStream& out = StandardOutput();
     ConsoleStream& err = StandardError();
+    out.Flush();
     const std::string outFailure = out.Failure();
     if (!outFailure.empty()) {
         err.Write(std::string("onyx: cannot write to standard output: ") + outFailure + "\n");
@@ -220,6 +233,7 @@ int AfterOutput(int status) {
     if (!errFailure.empty() && out.Failure().empty() && out.IsTerminal()) {
         // Told where a person sees it; a script reading the output gets no stray line.
         out.Write(std::string("onyx: cannot write to standard error: ") + errFailure + "\n");
+        out.Flush();
     }
     if (outFailure.empty() && errFailure.empty()) {
         return status;

@@ -22,8 +22,10 @@ public:
     ConsoleStream& operator=(const ConsoleStream&) = delete;
 
     // Text, made readable; an open progress line is ended first, so every message
-    // starts on a line of its own.
+    // starts on a line of its own. Standard output keeps it until Flush, so that a
+    // document reaches a pipe in one write, before its reader may have gone.
     void Write(std::string_view text);
+    void Flush();
     // Bytes as they are (a dump or a report written to standard output).
     void WriteBinary(std::string_view bytes);
     // "\r" and the text, over the previous progress line; ended by the next Write
@@ -45,6 +47,7 @@ private:
     mutable std::mutex mutex;
     bool progressOpen = false;
     bool binary = false;
+    std::string held; // standard output's text until Flush
     std::string failure;
 };
 

@@ -319,7 +319,8 @@ int Finish(const std::vector<PortResult>& results, bool json, bool outputCarries
             PrintResult(out, result);
         }
     }
-    if (!outputCarriesData || json) {
+    StandardOutput().Flush();
+    if (!outputCarriesData) {
         PrintFailures(StandardError(), results);
     }
     for (const PortResult& result : results) {
@@ -483,6 +484,9 @@ int ListLog(const std::filesystem::path& logPath, bool json) {
 
 int Calibration(const CommandLine& commandLine, const QString& action,
                 const std::vector<std::string>& ports, bool json) {
+    if (action != "list" && action != "start" && action != "stop" && action != "verify") {
+        return UsageError("calibration needs list, start, stop or verify");
+    }
     std::string noLog;
     const std::filesystem::path logPath = LogPath(commandLine, noLog);
     if (logPath.empty()) {
@@ -498,10 +502,8 @@ int Calibration(const CommandLine& commandLine, const QString& action,
         job = [&logPath](const std::string& port) { return StartCalibrationJob(port, logPath); };
     } else if (action == "stop") {
         job = [&logPath](const std::string& port) { return StopCalibrationJob(port, logPath); };
-    } else if (action == "verify") {
-        job = VerifyTimeJob;
     } else {
-        return UsageError("calibration needs list, start, stop or verify");
+        job = VerifyTimeJob;
     }
     if (ports.empty()) {
         return UsageError("calibration " + action.toStdString() + " needs at least one port");
