@@ -3,6 +3,7 @@
 #include "cli/OnyxRun.h"
 #include "commands/MainWindowText.h"
 #include "communication/Commands.h"
+#include "onyx/Console.h"
 #include "support/TemporaryFolder.h"
 
 #include <QJsonObject>
@@ -363,3 +364,21 @@ TEST(OnyxTexts, SelfTestRowsMatchTheWindowsForm) {
 }
 
 } // namespace
+
+// A name in any encoding is shown without being changed into another name.
+TEST(OnyxTexts, ReadableKeepsUtf8AndEscapesEveryOtherByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"log.csv", "log.csv"},
+        {"Zo\xc3\xab \xe6\x9d\x8e \xf0\x9f\x98\x80", "Zo\xc3\xab \xe6\x9d\x8e \xf0\x9f\x98\x80"},
+        {"log\xe9.csv", "log\\xE9.csv"},              // Latin-1
+        {"r\xff\xfe.txt", "r\\xFF\\xFE.txt"},         // never in UTF-8
+        {"\xc3", "\\xC3"},                            // cut short at the end
+        {"\xc3(", "\\xC3("},                          // cut short by another character
+        {"\xc0\xaf", "\\xC0\\xAF"},                   // overlong '/'
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},          // a surrogate
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"}, // past U+10FFFF
+    };
+    for (const auto& [bytes, shown] : cases) {
+        EXPECT_EQ(Readable(bytes), shown);
+    }
+}
