@@ -391,7 +391,9 @@ CalibrationOutcome StopCalibration(const std::string& portName, CalibrationLog& 
     const std::string startText(StartTimeText(log.Line(*index)));
     const auto start = formats.Parse(startText, error);
     if (!start) {
-        return GeneralError(error);
+        // Named by its file and line, so the user can mend it by hand.
+        return GeneralError("The start time on line " + std::to_string(*index + 1) + " of " +
+                            files::PathText(log.Path()) + " cannot be read: " + error);
     }
     if (clock.Now() - *start < cc::MinimumCalibrationDays) {
         return Message(calibration_text::TooEarly, calibration_text::ErrorCaption,

@@ -2,6 +2,8 @@
 
 #include "cli/OnyxRun.h"
 #include "commands/MainWindowText.h"
+#include "communication/Commands.h"
+#include "onyx/Console.h"
 #include "support/TemporaryFolder.h"
 
 #include <QJsonObject>
@@ -11,7 +13,10 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <unistd.h>
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -142,7 +147,12 @@ TEST_F(OnyxCommand, CalibrationStartAppendsToTheLogAndRefusesASecondStart) {
     EXPECT_EQ(line.size(), 25u) << line;
     EXPECT_EQ(ReadFile(log), "99,12/01/26 10:00:00\r\n" + line + "\r\n");
     EXPECT_EQ(again.exitStatus, 1);
-    EXPECT_NE(again.err.find("Time Calibration Started for this Wellscribe"), std::string::npos);
+    // The logger's words, told as the refusal they are.
+    EXPECT_NE(again.out.find("  refused: Time Calibration Started for this Wellscribe\n"),
+              std::string::npos)
+        << again.out;
+    EXPECT_NE(again.err.find("refused: Time Calibration Started for this Wellscribe"),
+              std::string::npos);
     EXPECT_EQ(listed.out, "[ ] 99,12/01/26 10:00:00\n[ ] " + line + "\n");
 }
 
@@ -234,6 +244,131 @@ TEST_F(OnyxCommand, UsageErrorsExitWithTwo) {
     EXPECT_TRUE(loggers.front()->Requests().empty()) << "no usage error talks to the logger";
 }
 
+// Command lines as a bench script writes them: the exit status and the message.
+// "{port}" is the logger's port, "{dir}" the test's folder. Run in order.
+TEST_F(OnyxCommand, CommandLinesGiveTheirStatusAndMessage) {
+    const std::string port = StartLogger().PortName();
+    const std::string bare = port.substr(0, port.size() - 1);
+    struct Call {
+        std::string words;
+        int status;
+        std::string message; // in the output or on stderr
+    };
+    const std::string report = "report {port} --name Ann --phone 0123456789 ";
+    const Call calls[] = {
+        // Options before the command, and file names that are not UTF-8, kept as typed.
+        {"-o '{dir}/r\xe9.txt' --name Ann report {port} --phone 0123456789", 0,
+         "Report saved as {dir}/r\\xE9.txt"},
+        {"--log '{dir}/log\xe9.csv' calibration start {port}", 0, "1234567,"},
+        {"calibration list --log '{dir}/log\xe9.csv'", 0, "[ ] 1234567,"},
+        {report + "--json -o '{dir}/r\xff\xfe.txt'", 0, R"("file": "{dir}/r\\xFF\\xFE.txt")"},
+        {"--trace '{dir}/t\xe9.bin' dump {port} -o '{dir}/./t\xe9.bin'", 2,
+         "onyx: {dir}/./t\\xE9.bin is named by both --trace and -o: give each its own file"},
+        {"--trace {dir}/log.csv calibration start --log {dir}/log.csv {port}", 2,
+         "is named by both --trace and --log"},
+        {report + "-o {dir}", 2, "onyx: {dir} is a folder: -o needs a file"},
+        {"dump {port} -o /dev/null", 2, "onyx: /dev/null is a device: -o needs a file"},
+        {"calibration list --log {dir}", 2, "is a folder: --log needs a file"},
+        {"--trace {dir} info {port}", 2, "is a folder: --trace needs a file"},
+        {"info {port} " + bare, 2, "onyx: the port " + bare + " is given twice"},
+        {"info --probe {port}", 2, "onyx: info takes no --probe"},
+        {"report {port} --name Ann --phone 123456789 -o {dir}/r.txt", 2,
+         "needs at least 10 characters, every character counted"},
+        {"--help-all", 0, "--allow-lossy"},
+        {report + "-o -", 0, "Report written to standard output"},
+        // A system error told with the port and the reason, not as "2 Internal Error".
+        {"calibration verify NOSUCHPORT:", 1, "Cannot open NOSUCHPORT: No such file"},
+    };
+    const auto filled = [&](std::string text) {
+        for (const auto& [place, value] : {std::pair{std::string("{port}"), port},
+                                           {std::string("{dir}"), folder.Path().string()}}) {
+            for (auto at = text.find(place); at != std::string::npos; at = text.find(place)) {
+                text.replace(at, place.size(), value);
+            }
+        }
+        return text;
+    };
+    for (const Call& call : calls) {
+        const OnyxRun run = Onyx(filled(call.words));
+        EXPECT_EQ(run.exitStatus, call.status) << call.words << "\n" << run.err;
+        EXPECT_NE((run.out + run.err).find(filled(call.message)), std::string::npos)
+            << call.words << "\n"
+            << run.out << run.err;
+        if (call.words.ends_with("-o -")) {
+            EXPECT_EQ(run.out.rfind("Name=Ann\r\n", 0), 0u) << "the report itself on stdout";
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(folder / "r\xe9.txt"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "log\xe9.csv"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "r\xff\xfe.txt"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "t\xe9.bin")) << "refused before anything";
+    // A dump or report on a terminal is refused (the pseudo-terminal of a logger
+    // stands in for one).
+    const OnyxRun terminal = Onyx("-o - dump " + port, loggers.front()->SlavePath());
+    EXPECT_EQ(terminal.exitStatus, 2);
+    EXPECT_NE(terminal.err.find("standard output, which is a terminal"), std::string::npos)
+        << terminal.err;
+}
+
+TEST_F(OnyxCommand, OutputThatCannotBeWrittenEndsWithAMessageAndStatusOne) {
+    const std::string port = StartLogger().PortName();
+    const auto log = folder / "LogTime.csv";
+    std::ofstream(log) << "99,12/01/26 10:00:00\r\n";
+    for (const std::string& words : {"info " + port, "--json info " + port,
+                                     "calibration list --log " + log.string(), "--help"s}) {
+        const OnyxRun run = Onyx(words, "/dev/full");
+        EXPECT_EQ(run.exitStatus, 1) << words;
+        EXPECT_NE(run.err.find("onyx: cannot write to standard output: No space left on device"),
+                  std::string::npos)
+            << words << "\n"
+            << run.err;
+    }
+    // A pipe whose reader went away: the same, and no death by SIGPIPE.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[0]);
+    ASSERT_EQ(dup2(pipeEnds[1], 9), 9);
+    close(pipeEnds[1]);
+    const OnyxRun closed = Onyx("info " + port, "&9");
+    close(9);
+    EXPECT_EQ(closed.exitStatus, 1);
+    EXPECT_NE(closed.err.find("onyx: cannot write to standard output: Broken pipe"),
+              std::string::npos)
+        << closed.err;
+}
+
+TEST_F(OnyxCommand, HelpFitsEightyColumns) {
+    for (const std::string words :
+         {"--help", "--help-all", "ports --help", "info --help", "selftest -h", "dump --help",
+          "report --help", "calibration --help"}) {
+        const OnyxRun run = Onyx(words);
+        EXPECT_EQ(run.exitStatus, 0) << words;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_LE(line.size(), 80u) << words << ": " << line;
+        }
+    }
+}
+
+// The one whole dump of these tests (a minute of pauses between requests): to
+// standard output, its result on stderr.
+TEST_F(OnyxCommand, ADumpAfterAFailedInformationReadSucceedsWithAWarning) {
+    sim::SimulatedLogger& logger = StartLogger();
+    logger.InjectFault(
+        {sim::FaultKind::Silence, command_letter::ReadStatusText, sim::EveryRequest});
+
+    const OnyxRun run = Onyx("dump --json " + logger.PortName() + " -o -");
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out.size(), std::size_t{DumpBlockCount} * BlockSize);
+    const QJsonObject result =
+        QJsonDocument::fromJson(QByteArray::fromStdString(run.err)).array()[0].toObject();
+    EXPECT_TRUE(result["ok"].toBool());
+    EXPECT_EQ(result["text"].toString(), "Memory Dump Saved");
+    EXPECT_EQ(result["warning"].toString(), "-200 Communication Time Out! Check COM Port");
+    EXPECT_EQ(result["file"].toString(), "standard output");
+}
+
 TEST_F(OnyxCommand, ADumpIntoAMissingFolderFailsBeforeTheDump) {
     const std::string port = StartLogger().PortName();
 
@@ -266,3 +401,21 @@ TEST(OnyxTexts, SelfTestRowsMatchTheWindowsForm) {
 }
 
 } // namespace
+
+// A name in any encoding is shown without being changed into another name.
+TEST(OnyxTexts, ReadableKeepsUtf8AndEscapesEveryOtherByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"log.csv", "log.csv"},
+        {"Zo\xc3\xab \xe6\x9d\x8e \xf0\x9f\x98\x80", "Zo\xc3\xab \xe6\x9d\x8e \xf0\x9f\x98\x80"},
+        {"log\xe9.csv", "log\\xE9.csv"},              // Latin-1
+        {"r\xff\xfe.txt", "r\\xFF\\xFE.txt"},         // never in UTF-8
+        {"\xc3", "\\xC3"},                            // cut short at the end
+        {"\xc3(", "\\xC3("},                          // cut short by another character
+        {"\xc0\xaf", "\\xC0\\xAF"},                   // overlong '/'
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},          // a surrogate
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"}, // past U+10FFFF
+    };
+    for (const auto& [bytes, shown] : cases) {
+        EXPECT_EQ(Readable(bytes), shown);
+    }
+}

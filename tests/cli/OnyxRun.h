@@ -45,12 +45,15 @@ protected:
         return *loggers.back();
     }
 
-    // onyx with these arguments (shell words), its output captured.
-    OnyxRun Onyx(const std::string& arguments) const {
+    // onyx with these arguments (shell words), its output captured, or sent to
+    // outTo (a file such as /dev/full) instead.
+    OnyxRun Onyx(const std::string& arguments, const std::string& outTo = {}) const {
         const auto out = folder / "out";
         const auto err = folder / "err";
+        std::filesystem::remove(out);
         const std::string command = std::string(ONYX_PROGRAM) + " " + arguments + " >" +
-                                    out.string() + " 2>" + err.string() + " </dev/null";
+                                    (outTo.empty() ? out.string() : outTo) + " 2>" + err.string() +
+                                    " </dev/null";
         const int status = std::system(command.c_str());
         OnyxRun run;
         run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,22 +1,30 @@
 #include "Output.h"
 
-#include <QFile>
+#include "commands/DeviceCommands.h"
+
+#include <QCoreApplication>
 #include <QJsonDocument>
 
 namespace {
 
-// Every line of a text after the first, indented like the first.
-void PrintIndented(std::FILE* out, const std::string& indent, const std::string& text) {
+// Every line of a text, each after the indent.
+void PrintIndented(ConsoleStream& out, const std::string& indent, const std::string& text) {
+    std::string lines;
     std::string::size_type start = 0;
     while (start <= text.size()) {
         const auto end = text.find('\n', start);
-        std::fprintf(out, "%s%s\n", indent.c_str(),
-                     text.substr(start, end == std::string::npos ? end : end - start).c_str());
+        lines += indent + text.substr(start, end == std::string::npos ? end : end - start) + "\n";
         if (end == std::string::npos) {
             break;
         }
         start = end + 1;
     }
+    out.Write(lines);
+}
+
+// "COM5: ", also for a port given without its colon.
+std::string PortPrefix(const std::string& port) {
+    return port + (!port.empty() && port.back() == ':' ? " " : ": ");
 }
 
 } // namespace
@@ -25,12 +33,16 @@ QString LoggerText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+QString JsonText(const std::string& text) {
+    return QString::fromStdString(Readable(text));
+}
+
 QJsonObject ResultJson(const PortResult& result) {
     QJsonObject object;
-    object["port"] = QString::fromLocal8Bit(result.port);
+    object["port"] = JsonText(result.port);
     object["ok"] = result.ok;
     object["result"] = result.code;
-    object["text"] = QString::fromLocal8Bit(result.text);
+    object["text"] = JsonText(result.text);
     if (!result.labels.empty()) {
         QJsonObject values;
         for (const auto& [label, text] : result.labels) {
@@ -49,10 +61,13 @@ QJsonObject ResultJson(const PortResult& result) {
         object["failedTests"] = failed;
     }
     if (result.earlierFailure) {
-        object["earlierFailure"] = QString::fromLocal8Bit(*result.earlierFailure);
+        object["earlierFailure"] = JsonText(*result.earlierFailure);
+        if (result.ok) {
+            object["warning"] = JsonText(*result.earlierFailure);
+        }
     }
     if (result.file) {
-        object["file"] = NameText(*result.file);
+        object["file"] = JsonText(*result.file);
     }
     if (result.bytes) {
         object["bytes"] = static_cast<qint64>(*result.bytes);
@@ -63,64 +78,54 @@ QJsonObject ResultJson(const PortResult& result) {
     return object;
 }
 
-void PrintResult(std::FILE* out, const PortResult& result) {
-    std::fprintf(out, "%s\n", result.port.c_str());
+void PrintResult(ConsoleStream& out, const PortResult& result) {
+    out.Write(result.port + "\n");
     for (const std::string& line : result.shown) {
-        std::fprintf(out, "  %s\n", line.c_str());
+        out.Write("  " + line + "\n");
     }
     if (result.earlierFailure) {
-        PrintIndented(out, "  ", *result.earlierFailure);
+        PrintIndented(out, result.ok ? "  warning: " : "  ", *result.earlierFailure);
     }
     if (result.logLine) {
-        std::fprintf(out, "  %s\n", result.logLine->c_str());
+        out.Write("  " + Latin1ToUtf8(*result.logLine) + "\n");
     }
     PrintIndented(out, "  ", result.text);
 }
 
-void PrintFailures(std::FILE* err, const std::vector<PortResult>& results) {
+void PrintFailures(ConsoleStream& err, const std::vector<PortResult>& results) {
     for (const PortResult& result : results) {
-        if (result.ok) {
-            continue;
-        }
-        // "COM5: text", also for a port given without its colon.
-        const std::string prefix =
-            result.port + (!result.port.empty() && result.port.back() == ':' ? " " : ": ");
+        const std::string prefix = PortPrefix(result.port);
         if (result.earlierFailure) {
-            PrintIndented(err, prefix, *result.earlierFailure);
+            PrintIndented(err, result.ok ? prefix + "warning: " : prefix, *result.earlierFailure);
         }
-        if (!result.earlierFailure || result.code != 0) {
+        if (!result.ok) {
             PrintIndented(err, prefix, result.text);
         }
     }
 }
 
-void PrintJson(std::FILE* out, const QJsonArray& document) {
-    const QByteArray text = QJsonDocument(document).toJson(QJsonDocument::Indented);
-    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), out);
+void PrintJson(ConsoleStream& out, const QJsonArray& document) {
+    out.Write(QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString());
 }
 
 #ifdef _WIN32
-std::string NameBytes(const QString& name) {
-    return name.toStdString();
+QStringList ProgramArguments(int, char**) {
+    return QCoreApplication::arguments(); // from the UTF-16 command line
 }
 
-QString NameText(const std::string& name) {
-    return QString::fromStdString(name);
-}
-
-std::filesystem::path NamePath(const QString& name) {
-    return std::filesystem::path(name.toStdWString());
+std::string ArgumentBytes(const QString& word) {
+    return word.toStdString();
 }
 #else
-std::string NameBytes(const QString& name) {
-    return QFile::encodeName(name).toStdString();
+QStringList ProgramArguments(int argc, char** argv) {
+    QStringList words;
+    for (int i = 0; i < argc; ++i) {
+        words << QString::fromLatin1(argv[i]);
+    }
+    return words;
 }
 
-QString NameText(const std::string& name) {
-    return QFile::decodeName(QByteArray::fromStdString(name));
-}
-
-std::filesystem::path NamePath(const QString& name) {
-    return std::filesystem::path(NameBytes(name));
+std::string ArgumentBytes(const QString& word) {
+    return word.toLatin1().toStdString();
 }
 #endif

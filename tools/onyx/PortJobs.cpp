@@ -17,7 +17,7 @@ bool ReadInfo(PortResult& result, InformationRecord& record) {
     record = read.labels;
     result.labels = record.Values();
     for (const auto& [label, text] : result.labels) {
-        result.shown.push_back(text);
+        result.shown.push_back(Latin1ToUtf8(text));
     }
     // The advice under the readings, when the read showed it.
     for (const InfoLabel advice : {InfoLabel::ReadingSolution1, InfoLabel::ReadingSolution2}) {
@@ -63,8 +63,10 @@ PortResult FromOutcome(const std::string& port, const CalibrationOutcome& outcom
         result.text = "OK";
         break;
     case CalibrationOutcome::Kind::LinkError:
+        // The port and the reason, as every other command tells them; the
+        // dialog's numbered form ("2 Internal Error") says neither.
         result.code = outcome.link.Number();
-        result.text = OutcomeText(outcome.link, port, true);
+        result.text = OutcomeText(outcome.link, port);
         if (!outcome.text.empty()) {
             result.text += "\n" + outcome.text;
         }
@@ -73,6 +75,11 @@ PortResult FromOutcome(const std::string& port, const CalibrationOutcome& outcom
     case CalibrationOutcome::Kind::GeneralError:
         result.text = outcome.text;
         break;
+    }
+    // The logger's own words ("Time Calibration Started for this Wellscribe"), told
+    // as what they are: the reason nothing was done.
+    if (outcome.status == CalibrationStatus::Refused) {
+        result.text = "refused: " + result.text;
     }
     // Only what the log holds now: a record that could not be saved is in the text.
     if (!outcome.savedLine.empty()) {
@@ -109,7 +116,7 @@ PortResult SelfTestJob(const std::string& port) {
     return result;
 }
 
-PortResult DumpJob(const std::string& port, const std::string& file,
+PortResult DumpJob(const std::string& port, const std::string& file, const std::string& fileShown,
                    const std::function<void(std::uint32_t)>& blockWritten,
                    const std::atomic<bool>* stop) {
     PortResult result;
@@ -124,34 +131,51 @@ PortResult DumpJob(const std::string& port, const std::string& file,
     OperationHooks hooks;
     hooks.blockWritten = blockWritten;
     hooks.stop = stop;
-    const DumpResult dump = DumpMemoryToFile(port, file, RunAndWait, hooks);
-    result.file = file;
+    const DumpResult dump = DumpMemoryToFile(port, file, RunAndWait, hooks, port, fileShown);
+    result.file = fileShown;
     result.bytes = dump.Bytes();
     result.text = dump.message.text;
     result.code = dump.outcome.Number();
-    result.ok = dump.Complete() && !result.earlierFailure;
+    // A complete dump is what was asked for; the failed read stays a warning.
+    result.ok = dump.Complete();
     return result;
 }
 
-PortResult ReportJob(const std::string& port, const ReportContact& contact,
-                     const std::string& file) {
+PortResult ReportJob(const std::string& port, const ReportRequest& request) {
     PortResult result;
     result.port = port;
     InformationRecord record;
     if (!ReadInfo(result, record) || !SelfTest(result)) {
         return result;
     }
-    result.file = file;
-    const ReportSaved saved = SaveReport(file, contact, ReportBody(record, *result.selfTestMask));
-    if (!saved.Ok()) {
-        Fail(result, saved.error, saved.text);
+    const std::string body = ReportBody(record, *result.selfTestMask);
+    const std::string text = ReportFileText(request.contact, body);
+    if (const std::string characters = UnsavableCharacters(text);
+        !characters.empty() && !request.allowLossy) {
+        Fail(result, 0, "The report was not saved: " + UnsavableCharactersText(characters));
         return result;
+    }
+    if (request.file.empty()) {
+        result.standardOutput = SystemCodePageText(text);
+        result.text = "Report written to standard output";
+    } else {
+        result.file = request.file;
+        const ReportSaved saved = SaveReport(request.file, request.contact, body);
+        if (!saved.Ok()) {
+            Fail(result, saved.error, saved.text);
+            return result;
+        }
+        result.text = "Report saved as " + NativeSeparators(request.file);
     }
     // A logger that failed a test still gets its report: that is what it is for.
     result.ok = true;
     result.code = 0;
-    result.text = "Report saved as " + file;
     return result;
+}
+
+std::string UnsavableCharactersText(const std::string& characters) {
+    return "these characters cannot be saved in this PC's character set: " + characters +
+           "\nGive --allow-lossy to save them as '?'.";
 }
 
 PortResult StartCalibrationJob(const std::string& port, const std::filesystem::path& logPath) {

@@ -36,6 +36,17 @@ struct PortResult {
     std::optional<std::string> file;
     std::optional<std::uint64_t> bytes; // written to file
     std::optional<std::string> logLine; // the calibration log's line of this logger
+    // The bytes of a report asked for on standard output ("-o -").
+    std::string standardOutput;
+};
+
+// What a report is saved as: file (the name as the file code takes it), or on
+// standard output when file is empty. Characters the PC's code page cannot hold
+// are refused, naming them, unless allowLossy saves them as '?'.
+struct ReportRequest {
+    ReportContact contact;
+    std::string file;
+    bool allowLossy = false;
 };
 
 // Read Wellscribe Info. probing: a port counts as answering once the serial number
@@ -44,15 +55,19 @@ PortResult ReadInfoJob(const std::string& port);
 // Run Self-Test: the information, then the self-test when that succeeded. A
 // logger that failed a test is a failed result (code: the mask).
 PortResult SelfTestJob(const std::string& port);
-// Read Memory Dump: the information, then the dump into file. blockWritten, when
-// set, hears of every block; stop ends the dump after the block in progress.
-PortResult DumpJob(const std::string& port, const std::string& file,
+// Read Memory Dump: the information, then the dump into file, named in messages
+// as fileShown. A failed information read is a warning when the dump completes.
+// blockWritten, when set, hears of every block; stop ends the dump after the
+// block in progress.
+PortResult DumpJob(const std::string& port, const std::string& file, const std::string& fileShown,
                    const std::function<void(std::uint32_t)>& blockWritten,
                    const std::atomic<bool>* stop);
-// Create Report: the self-test command, then the report file of the labels and
-// the mask under the contact lines.
-PortResult ReportJob(const std::string& port, const ReportContact& contact,
-                     const std::string& file);
+// Create Report: the self-test command, then the report of the labels and the
+// mask under the contact lines.
+PortResult ReportJob(const std::string& port, const ReportRequest& request);
+
+// The report's words for characters the PC's code page cannot hold.
+std::string UnsavableCharactersText(const std::string& characters);
 
 // The calibration dialog's buttons on the log at logPath. Each change to the log
 // is its own function, which reads the log from disk, applies the one change and
