@@ -19,6 +19,8 @@ const char* LinkErrorMessage(std::int32_t code) {
     case LINK_ERR_CRC:
     case LINK_ERR_ACK:
         return "Communication Error! Check Cable Connection";
+    case OP_STOPPED:
+        return "Stopped";
     default:
         return "Internal Error";
     }
@@ -84,5 +86,5 @@ std::string OutcomeText(const LinkOutcome& outcome, const std::string& portEntry
         return LinkErrorText(Raw(outcome.code));
     }
     const std::string port = PortErrorText(portEntry, outcome.systemError, outcome.portOpened);
-    return numbered ? LinkErrorText(outcome.systemError) + "\n" + port : port;
+    return numbered && !outcome.Lost() ? LinkErrorText(outcome.systemError) + "\n" + port : port;
 }
