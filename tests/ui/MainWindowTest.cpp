@@ -348,16 +348,24 @@ private slots:
         QCOMPARE(QGuiApplication::applicationDisplayName(), QString("probe"));
         QCoreApplication::setApplicationName(TfrmWSRXUtil::Title);
 
+        // The real boxes, whose picture is also named in words.
         QtPresenter real;
         QString shownTitle;
-        QTimer::singleShot(0, this, [&shownTitle] {
+        QStringList pictures;
+        QTimer::singleShot(0, this, [&shownTitle, &pictures] {
             QWidget* box = nullptr;
             QTRY_VERIFY((box = QApplication::activeModalWidget()) != nullptr);
             shownTitle = box->windowHandle() != nullptr ? box->windowHandle()->title() : QString();
+            for (QLabel* label : box->findChildren<QLabel*>()) {
+                if (!label->pixmap().isNull()) {
+                    pictures << Spoken(label);
+                }
+            }
             box->close();
         });
-        real.ShowMessage(window.get(), "Memory Dump Saved", "Success", Presenter::Icon::None);
+        real.ShowMessage(window.get(), "Memory Dump Saved", "Success", Presenter::Icon::Warning);
         QCOMPARE(shownTitle, QString("Success"));
+        QCOMPARE(pictures, QStringList{"Warning"});
 
         logger->SetSelfTest(0, milliseconds(0));
         Click("BtnTest");
