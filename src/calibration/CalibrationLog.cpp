@@ -506,24 +506,12 @@ CalibrationLog::SaveError CalibrationLog::PrepareChange() {
     if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
         return NotAFile(file, kind);
     }
-    // The plainest reason first: a log that cannot be read, then one marked read-only.
+    // The plainest reason first: a log that cannot be read, then one that cannot be replaced.
     if (const LoadResult loaded = Load(); loaded.status == LoadStatus::Failed) {
         return loaded.error;
     }
-    if (SaveError readOnly = ReadOnlyError()) {
-        return readOnly;
-    }
-    std::filesystem::path folder = files::ReplaceTarget(file).parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    if (files::KindOf(folder) == files::PathKind::Missing) {
-        return "Cannot save " + files::PathText(file) + ": the folder " + files::PathText(folder) +
-               " does not exist.";
-    }
-    if (const files::FileResult probe = files::FolderTakesNewFiles(folder); !probe) {
-        return "Cannot save " + files::PathText(file) + ": no new file can be made in its folder " +
-               files::PathText(folder) + " (" + probe.reason + ")." + Unchanged(file);
+    if (SaveError refused = ReplaceCheck()) {
+        return refused;
     }
     if (const files::FileResult locked = HoldLock(); !locked) {
         if (locked.status == files::FileStatus::Busy) {
@@ -540,6 +528,33 @@ CalibrationLog::SaveError CalibrationLog::PrepareChange() {
         return error;
     }
     return ReadOnlyError();
+}
+
+CalibrationLog::SaveError CalibrationLog::ReplaceCheck() const {
+    std::int64_t kindError = 0;
+    const files::PathKind kind = files::KindOf(file, &kindError);
+    if (kind == files::PathKind::Unknown) {
+        return CannotRead(file, std::system_category().message(static_cast<int>(kindError)));
+    }
+    if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
+        return NotAFile(file, kind);
+    }
+    if (SaveError readOnly = ReadOnlyError()) {
+        return readOnly;
+    }
+    std::filesystem::path folder = files::ReplaceTarget(file).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    if (files::KindOf(folder) == files::PathKind::Missing) {
+        return "Cannot save " + files::PathText(file) + ": the folder " + files::PathText(folder) +
+               " does not exist.";
+    }
+    if (const files::FileResult probe = files::FolderTakesNewFiles(folder); !probe) {
+        return "Cannot save " + files::PathText(file) + ": no new file can be made in its folder " +
+               files::PathText(folder) + " (" + probe.reason + ")." + Unchanged(file);
+    }
+    return std::nullopt;
 }
 
 std::optional<PendingStop> CalibrationLog::FindPending(std::uint32_t serialNumber,

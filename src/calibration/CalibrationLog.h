@@ -115,6 +115,10 @@ public:
     // the path is a regular file or none, its folder takes new files, and the log
     // is not read-only. The text names the file at fault and the reason.
     SaveError PrepareChange();
+    // PrepareChange's checks that the log can be replaced, without the lock or a
+    // read: the path is a regular file or none, not read-only, and its folder
+    // exists and takes new files. For telling the user before a change is tried.
+    SaveError ReplaceCheck() const;
     // Keeps the log's lock until ReleaseLock: a sequence that changes the logger
     // and then the log is one change for other programs. Other copies of the log
     // in this program share the lock, and their changes take turns.

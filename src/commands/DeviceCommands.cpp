@@ -72,17 +72,21 @@ std::vector<std::pair<InfoLabel, std::string>> InformationRecord::Values() const
 }
 
 InformationResult ReadInformation(const std::string& port, const OperationRunner& run,
-                                  InfoLabelSink* shown) {
+                                  InfoLabelSink* shown, const std::atomic<bool>* stop) {
     InformationResult result{{}, InformationRecord(shown)};
     OperationEnvironment environment;
     environment.labels = &result.labels;
+    environment.hooks.stop = stop;
     result.outcome = run(port, OpReadInfo, {}, std::move(environment)).outcome;
     return result;
 }
 
-SelfTestRun RunSelfTest(const std::string& port, const OperationRunner& run) {
+SelfTestRun RunSelfTest(const std::string& port, const OperationRunner& run,
+                        const std::atomic<bool>* stop) {
     SelfTestRun result;
-    const WorkerResult worker = run(port, OpSelfTest, {}, {});
+    OperationEnvironment environment;
+    environment.hooks.stop = stop;
+    const WorkerResult worker = run(port, OpSelfTest, {}, std::move(environment));
     result.outcome = worker.outcome;
     if (worker.outcome.Ok()) {
         result.mask = worker.selfTestMask;

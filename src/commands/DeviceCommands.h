@@ -15,6 +15,7 @@
 #include "operations/ProcessThread.h"
 #include "report/ReportText.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -68,19 +69,27 @@ struct InformationResult {
     LinkOutcome outcome;
     InformationRecord labels;
     bool Ok() const { return outcome.Ok(); }
+    bool Stopped() const { return outcome.Stopped(); }
 };
 // Read Wellscribe Info on the port; shown, when given, sees every label change.
+// stop (OperationHooks::stop), raised from any thread, ends the read after the
+// request in progress with OP_STOPPED.
 InformationResult ReadInformation(const std::string& port, const OperationRunner& run,
-                                  InfoLabelSink* shown = nullptr);
+                                  InfoLabelSink* shown = nullptr,
+                                  const std::atomic<bool>* stop = nullptr);
 
 struct SelfTestRun {
     LinkOutcome outcome;
     std::optional<std::int32_t> mask; // when the logger answered
     SelfTestView view;                // the rows for the mask
     bool Passed() const { return mask && view.failures == 0; }
+    bool Stopped() const { return outcome.Stopped(); }
 };
-// Run Self-Test, after a successful information read of the same port.
-SelfTestRun RunSelfTest(const std::string& port, const OperationRunner& run);
+// Run Self-Test, after a successful information read of the same port. stop ends
+// the wait for the logger's reply within a quarter second (OP_STOPPED); the
+// logger finishes its tests on its own.
+SelfTestRun RunSelfTest(const std::string& port, const OperationRunner& run,
+                        const std::atomic<bool>* stop = nullptr);
 
 struct DumpResult {
     LinkOutcome outcome;

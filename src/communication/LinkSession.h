@@ -5,6 +5,7 @@
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,8 @@ public:
         protocol.SetRetryCount(attempts);
     }
     void SetReplyTimeout(std::int32_t replyTimeout) { protocol.SetReplyTimeout(replyTimeout); }
+    // The user's stop flag (Protocols::SetStop); nullptr: never stopped.
+    void SetStop(const std::atomic<bool>* stop) { protocol.SetStop(stop); }
     // The pause between the end of one transaction and the next command.
     void Pause() const { protocol.Pause(CommandPause); }
 

@@ -111,9 +111,14 @@ std::int32_t WSRX_Protocol::ReceiveFrame(CSerial* port, AcknowledgePair acknowle
     std::uint32_t total = 0;
     while (total < expected) {
         std::uint32_t got = 0;
-        const std::int32_t result = port->Read(receiveBuffer.get() + total, expected - total, &got);
+        const std::int32_t result =
+            total == 0 && SlicedWait()
+                ? ReadFirstBytes(port, expected, got)
+                : port->Read(receiveBuffer.get() + total, expected - total, &got);
         if (result != 0) {
-            if (total > 0) {
+            // A port lost in the middle of a reply is a lost port, not a bad
+            // checksum over the bytes that came before.
+            if (total > 0 && result < 0) {
                 // A reply cut short: validate what came, which the CRC will normally refuse.
                 receivedLength = static_cast<std::uint16_t>(total);
                 return ValidateReply(total, acknowledge, reply, replyLength);
@@ -134,6 +139,24 @@ std::int32_t WSRX_Protocol::ReceiveFrame(CSerial* port, AcknowledgePair acknowle
     }
     receivedLength = static_cast<std::uint16_t>(expected);
     return ValidateReply(expected, acknowledge, reply, replyLength);
+}
+
+std::int32_t WSRX_Protocol::ReadFirstBytes(CSerial* port, std::uint32_t count, std::uint32_t& got) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(count + replyTimeout);
+    while (true) {
+        got = 0;
+        const std::int32_t result = port->Read(receiveBuffer.get(), count, &got);
+        if (result != LINK_ERR_TIMEOUT) {
+            return result;
+        }
+        if (StopRaised()) {
+            return Raw(OP_STOPPED);
+        }
+        if (Clock::now() >= deadline) {
+            return result;
+        }
+    }
 }
 
 std::int32_t WSRX_Protocol::ValidateReply(std::uint32_t length, AcknowledgePair acknowledge,
@@ -180,23 +203,32 @@ std::int32_t WSRX_Protocol::Transact(CSerial* port, std::uint8_t command, std::u
     }
     std::int32_t result = Raw(LINK_OK);
     for (int attempt = 0; attempt < retryCount; ++attempt) {
+        // A stop ends the transaction before its next request, never in the middle of one.
+        if (StopRaised()) {
+            return Raw(OP_STOPPED);
+        }
         result = SendFrame(port, command, parameter, data);
         if (result == LINK_OK) {
             const std::span<const std::uint8_t> request = SentFrame();
             const AcknowledgePair acknowledge = Acknowledge(request);
-            port->SetTimeouts(static_cast<std::uint32_t>(replyTimeout));
+            // A long wait that a stop may end is read in slices (ReadFirstBytes).
+            port->SetTimeouts(
+                static_cast<std::uint32_t>(SlicedWait() ? StopPollTimeout : replyTimeout));
             replyLength = expected->frameLength;
             result = ReceiveFrame(port, acknowledge, reply, replyLength);
             if (link_trace::Active()) {
                 TraceReply(expected->frameLength, attempt + 1, result);
             }
-            if (result == LINK_OK) {
-                return Raw(LINK_OK);
+            if (result == LINK_OK || result == OP_STOPPED) {
+                return result;
             }
         }
         // A device that has gone away answers no further attempt.
         if (device_loss::IsDeviceLost(result)) {
             return result;
+        }
+        if (StopRaised()) {
+            return Raw(OP_STOPPED);
         }
         Pause(RetryPause);
     }

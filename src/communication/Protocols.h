@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,15 @@ public:
 
     // The read time-out constant applied before every reply.
     void SetReplyTimeout(std::int32_t timeout) { replyTimeout = timeout; }
+    // The user's stop: raised from any thread, no further attempt is sent
+    // (OP_STOPPED), and a long wait for a reply (a reply time-out above
+    // LongReplyTimeout: the self-test's) ends within StopPollTimeout of it.
+    // nullptr: never stopped.
+    void SetStop(const std::atomic<bool>* flag) { stop = flag; }
+    bool StopRaised() const { return stop != nullptr && stop->load(); }
+    static constexpr std::int32_t LongReplyTimeout = 1000;
+    // The slice a long wait is read in while a stop flag is set, in ms.
+    static constexpr std::int32_t StopPollTimeout = 250;
     void SetRetryCount(std::uint8_t count) { retryCount = count; }
     // Names the port in the link trace's lines and traces its opening; nothing
     // when the trace is off.
@@ -71,6 +81,10 @@ protected:
     std::uint8_t prefixByte = 0x00;
     Sleeper sleeper;
     std::string tracePort = "-";
+    const std::atomic<bool>* stop = nullptr;
+
+    // Whether this reply's wait is read in slices a stop can end.
+    bool SlicedWait() const { return stop != nullptr && replyTimeout > LongReplyTimeout; }
 };
 
 // The frame checks of the logger family: five attempts unless told otherwise,
@@ -108,6 +122,10 @@ public:
 private:
     // The trace line of one attempt's reply: the bytes received, or a time-out.
     void TraceReply(std::uint32_t expectedLength, int attempt, std::int32_t result) const;
+    // Reads the first bytes of a reply under a wait longer than LongReplyTimeout in
+    // slices, so that the stop flag ends it: -200 at the reply time-out, OP_STOPPED
+    // when stopped, else what the read returned.
+    std::int32_t ReadFirstBytes(CSerial* port, std::uint32_t count, std::uint32_t& got);
     std::int32_t ValidateReply(std::uint32_t length, AcknowledgePair acknowledge,
                                std::span<std::uint8_t> reply, std::uint32_t& replyLength);
 };

@@ -22,6 +22,8 @@ const char* LinkErrorMessage(std::int32_t code) {
     case LINK_ERR_CRC:
     case LINK_ERR_ACK:
         return "Communication Error! Check Cable Connection";
+    case OP_STOPPED:
+        return "Stopped";
     default:
         return "Internal Error";
     }
@@ -95,5 +97,5 @@ std::string OutcomeText(const LinkOutcome& outcome, const std::string& portEntry
     // The number is the system's: a port left in exclusive mode is its EBUSY.
     const std::int32_t number =
         outcome.systemError == CSerial::LeftExclusiveError ? EBUSY : outcome.systemError;
-    return numbered ? LinkErrorText(number) + "\n" + port : port;
+    return numbered && !outcome.Lost() ? LinkErrorText(number) + "\n" + port : port;
 }

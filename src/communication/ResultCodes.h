@@ -20,6 +20,9 @@ enum class ResultCode : std::int32_t {
     LINK_ERR_NO_REPLY_LEN = -280,
     OP_ERR_FILE_OPEN = -400,
     OP_ERR_FILE_WRITE = -410,
+    // The user stopped the operation (its stop flag): no request was sent after
+    // the one in progress. Never shown as an error.
+    OP_STOPPED = -300,
 };
 using enum ResultCode;
 
@@ -45,6 +48,9 @@ struct LinkOutcome {
                           : LinkOutcome{static_cast<ResultCode>(result), 0, portOpened};
     }
     constexpr bool Ok() const { return code == LINK_OK && systemError == 0; }
+    constexpr bool Stopped() const { return code == OP_STOPPED; }
+    // The port went away while open: told as "The connection to X was lost: ...".
+    constexpr bool Lost() const { return systemError != 0 && portOpened; }
     // The number the user is shown: the system error, else the code.
     constexpr std::int32_t Number() const { return systemError != 0 ? systemError : Raw(code); }
     friend constexpr bool operator==(const LinkOutcome&, const LinkOutcome&) = default;
@@ -75,6 +81,8 @@ std::string PortErrorText(const std::string& portEntry, std::int32_t code, bool 
 // its message ("-200 Communication Time Out! Check COM Port"), or for a system
 // error the port's text ("Cannot open ttyUSB0: Permission denied") with the cure
 // under it. numbered: the calibration dialog's boxes, which put the number and
-// its message above a system error too ("5 Internal Error").
+// its message above a port that could not be opened too ("2 Internal Error"). A
+// port lost once open reads the same everywhere, numbered or not: "The
+// connection to COM5 was lost: <reason>".
 std::string OutcomeText(const LinkOutcome& outcome, const std::string& portEntry,
                         bool numbered = false);

@@ -220,7 +220,13 @@ std::int32_t ReadInformation(LinkSession& link, InfoLabelSink& labels) {
 
     link.Pause();
     LiveReadings readings;
-    if (ReadLiveReadings(link, readings) != LINK_OK) {
+    result = ReadLiveReadings(link, readings);
+    // A port lost, or a stop, is told as such; any other failure as the readings
+    // that never came.
+    if (result > 0 || result == OP_STOPPED) {
+        return result;
+    }
+    if (result != LINK_OK) {
         return Raw(LINK_ERR_TIMEOUT);
     }
     SetVisible(labels, ReadingLabels, true);
@@ -247,26 +253,23 @@ std::int32_t ReadInformation(LinkSession& link, InfoLabelSink& labels) {
 } // namespace
 
 LinkOutcome ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
-                                  const Protocols::Sleeper& sleeper) {
+                                  const Protocols::Sleeper& sleeper, const OperationHooks& hooks) {
     LinkSession link(sleeper);
+    link.SetStop(hooks.stop);
     const std::int32_t result = link.Open(portName);
     return link.Outcome(result == LINK_OK ? ReadInformation(link, labels) : result);
 }
 
-SelfTestOutcome RunSelfTestOperation(const std::string& portName,
-                                     const Protocols::Sleeper& sleeper) {
+SelfTestOutcome RunSelfTestOperation(const std::string& portName, const Protocols::Sleeper& sleeper,
+                                     const OperationHooks& hooks) {
     LinkSession link(sleeper);
+    link.SetStop(hooks.stop);
     std::int32_t result = link.Open(portName);
     std::optional<std::uint8_t> mask;
     if (result == LINK_OK) {
         // Sent once: a second request would start the logger's tests over.
         link.Configure(SelfTestReplyTimeout, SelfTestAttempts);
         result = link.RunSelfTest(mask);
-    }
-    if (result > 0) {
-        // A port another program took since the information was read, or the cable
-        // pulled while the tests ran: the reply never came.
-        result = Raw(LINK_ERR_TIMEOUT);
     }
     if (result == LINK_OK && !mask) {
         // Without its byte the reply says nothing about the tests; it must not
@@ -305,6 +308,7 @@ LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
         done.earlierKept = file.KeepsEarlier() && done.blocks > 0;
     };
     LinkSession link(sleeper);
+    link.SetStop(hooks.stop);
     std::int32_t result = link.Open(portName);
     if (result != LINK_OK) {
         removeIfEmpty();
@@ -323,6 +327,13 @@ LinkOutcome DumpMemory(const std::string& portName, const std::string& fileName,
             }
             // Only whole blocks go to disk, so file offsets stay logger addresses.
             result = link.ReadMemory(address, block);
+            if (result == OP_STOPPED) {
+                // Stopped between two attempts at this block.
+                done.stopped = true;
+                link.Close();
+                removeIfEmpty();
+                return link.Outcome(Raw(LINK_OK));
+            }
             if (result != LINK_OK) {
                 removeIfEmpty();
                 return link.Outcome(result);

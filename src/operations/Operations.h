@@ -20,8 +20,11 @@ constexpr std::uint32_t DumpBlockCount = 1056;
 struct OperationHooks {
     // The dump: a block has been written; the count of whole blocks in the file.
     std::function<void(std::uint32_t blocks)> blockWritten;
-    // The dump: raised from any thread, it ends the dump after the block in
-    // progress, with the blocks read so far in the file and LINK_OK.
+    // Raised from any thread, it ends the operation after the request in
+    // progress: the dump with the blocks read so far in the file and LINK_OK
+    // (DumpRecord::stopped); the information read and the self-test with
+    // OP_STOPPED, the self-test's long wait for its reply included. The port is
+    // closed before the operation returns.
     const std::atomic<bool>* stop = nullptr;
 };
 
@@ -60,7 +63,8 @@ constexpr const char* DumpPartialSuffix = ".partial";
 // than the step decodes ends the operation with LINK_ERR_CRC; a firmware field
 // that is not a number, with LINK_ERR_DATA.
 LinkOutcome ReadDeviceInformation(const std::string& portName, InfoLabelSink& labels,
-                                  const Protocols::Sleeper& sleeper = {});
+                                  const Protocols::Sleeper& sleeper = {},
+                                  const OperationHooks& hooks = {});
 
 // The self-test's outcome and, beside it, the mask (bit i set when test i + 1
 // failed), which holds only when the outcome is a success.
@@ -71,11 +75,11 @@ struct SelfTestOutcome {
 
 // Starts the logger's self-test and waits up to 195 s for it; LINK_ERR_CRC when
 // the reply carries no mask byte. A system error, from opening the port or from
-// the port lost while the tests run, is told as the reply that never came
-// (LINK_ERR_TIMEOUT): the information read just before has told the user about
-// the port.
+// the port lost while the tests run, is returned as such, so the user is told
+// which port and why, as at every other step.
 SelfTestOutcome RunSelfTestOperation(const std::string& portName,
-                                     const Protocols::Sleeper& sleeper = {});
+                                     const Protocols::Sleeper& sleeper = {},
+                                     const OperationHooks& hooks = {});
 
 // Memory image 0x000000 to 0x041FFF into fileName, 256-byte block by block, each
 // written as it arrives, so the file's offsets are the logger's addresses. The

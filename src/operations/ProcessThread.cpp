@@ -48,12 +48,14 @@ void ProcessThread::Run() {
         switch (mode) {
         case OpReadInfo: {
             NoLabels none;
-            done.outcome = ReadDeviceInformation(
-                portName, environment.labels ? *environment.labels : none, environment.sleeper);
+            done.outcome =
+                ReadDeviceInformation(portName, environment.labels ? *environment.labels : none,
+                                      environment.sleeper, environment.hooks);
             break;
         }
         case OpSelfTest: {
-            const SelfTestOutcome selfTest = RunSelfTestOperation(portName, environment.sleeper);
+            const SelfTestOutcome selfTest =
+                RunSelfTestOperation(portName, environment.sleeper, environment.hooks);
             done = {selfTest.outcome, selfTest.mask};
             break;
         }

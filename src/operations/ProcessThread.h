@@ -33,7 +33,7 @@ struct WorkerResult {
 
 // One device operation on a thread of its own. It starts running when
 // constructed; Wait() returns how it ended; the destructor waits until the
-// operation is over (a memory dump ends early through its stop hook).
+// operation is over (an operation ends early through its stop hook).
 class ProcessThread {
 public:
     ProcessThread(std::string portName, std::int32_t mode, OperationEnvironment environment = {});

@@ -1,7 +1,21 @@
 #include "ui/Presenter.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+
+namespace {
+
+// The box's picture says in words what it shows, for screen readers.
+void NameIcon(QMessageBox& box, const QString& name) {
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        if (!label->pixmap().isNull()) {
+            label->setAccessibleName(name);
+        }
+    }
+}
+
+} // namespace
 
 void QtPresenter::ShowMessage(QWidget* owner, const QString& text, const QString& caption,
                               Icon icon) {
@@ -11,6 +25,7 @@ void QtPresenter::ShowMessage(QWidget* owner, const QString& text, const QString
     box.setIcon(icon == Icon::Warning       ? QMessageBox::Warning
                 : icon == Icon::Information ? QMessageBox::Information
                                             : QMessageBox::NoIcon);
+    NameIcon(box, icon == Icon::Warning ? "Warning" : "Information");
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
@@ -33,6 +48,7 @@ bool QtPresenter::Ask(QWidget* owner, const QString& text, const QString& captio
     box.setWindowTitle(caption);
     box.setText(text);
     box.setIcon(QMessageBox::Question);
+    NameIcon(box, "Question");
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

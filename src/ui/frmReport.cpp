@@ -20,6 +20,8 @@ TfrmReport::TfrmReport(QWidget* owner, Presenter& messagePresenter, std::string 
     setFixedSize(279, 177);
     move(480, 395);
     setWindowIcon(QIcon(ReportPicture()));
+    // Enter in any field is Ok, as in every Windows dialog; Escape is Cancel.
+    ui->BtnOkRep->setDefault(true);
     connect(ui->BtnOkRep, &QPushButton::clicked, this,
             [this] { RunHandler(this, presenter, [this] { BtnOkRepClick(); }); });
     connect(ui->BtnCancelRep, &QPushButton::clicked, this, &TfrmReport::BtnCancelRepClick);

@@ -1,6 +1,7 @@
 #include "ui/frmTimeCalUI.h"
 
 #include "calibration/CalibrationSequences.h"
+#include "commands/LogLocation.h"
 #include "files/FileSystem.h"
 #include "ui/Application.h"
 #include "ui/Presenter.h"
@@ -32,6 +33,21 @@ LogLocation DialogLog(const std::filesystem::path& logFolder) {
         location.log = CalibrationLog::PathIn(ProgramFolder());
     }
     return location;
+}
+
+// What the user can do about a log that cannot be replaced: let the account
+// replace it, or have it moved away, and the program keeps a log of the user's
+// own where it keeps logs when it cannot write beside itself.
+std::string ReplaceCure(const std::filesystem::path& log) {
+    const std::filesystem::path own = UserDataFolder();
+    const std::string consequence =
+        "Start Time Calibration and Stop Time Calibration are refused until it can be "
+        "replaced: ";
+    if (own.empty() || CalibrationLog::PathIn(own) == log) {
+        return consequence + "let your account change the file and create files in its folder.";
+    }
+    return consequence + "let your account change it, or have it moved away; this program " +
+           "then keeps a log of your own at " + files::PathText(CalibrationLog::PathIn(own)) + ".";
 }
 
 } // namespace
@@ -107,6 +123,11 @@ void TfrmTimeCal::FormShow() {
     const CalibrationLog::LoadResult loaded = log.Load();
     if (loaded.status == CalibrationLog::LoadStatus::Failed) {
         ShowGeneralError(loaded.error);
+    } else if (location.error.empty()) {
+        // Told now, not after Start has changed the logger's clock.
+        if (const CalibrationLog::SaveError refused = log.ReplaceCheck()) {
+            ShowGeneralError(*refused + "\n" + ReplaceCure(log.Path()));
+        }
     }
     RefreshList();
 }

@@ -54,9 +54,27 @@ constexpr const char* SettingsOrganization = "Corvane";
 constexpr const char* SettingsApplication = "Wellscribe Onyx Diagnostics Utility";
 constexpr const char* LastPortKey = "LastComPort";
 
-constexpr const char* StopDumpQuestion =
-    "Stop the memory dump? The file keeps the blocks read so far.";
-constexpr const char* StopDumpCaption = "Read Memory Dump";
+// The stop question of each operation, and its caption (the command's name).
+struct StopQuestion {
+    const char* text;
+    const char* caption;
+};
+StopQuestion StopQuestionFor(std::int32_t mode) {
+    switch (mode) {
+    case OpSelfTest:
+        return {"Stop waiting for the self-test? The logger finishes its tests on its own.",
+                "Run Self-Test"};
+    case OpMemoryDump:
+        return {"Stop the memory dump? The file keeps the blocks read so far.", "Read Memory Dump"};
+    default:
+        return {"Stop reading the logger's information?", "Read Wellscribe Info"};
+    }
+}
+
+// What a self-test row's picture shows, in words: "Test 7 failed".
+QString RowPictureName(std::size_t row, const char* state) {
+    return QString("Test %1 %2").arg(row + 1).arg(QString::fromLatin1(state));
+}
 
 #ifdef _WIN32
 // The icon compiled into the .exe (IDI_ICON1), at the sizes Windows draws it.
@@ -103,12 +121,17 @@ TfrmWSRXUtil::TfrmWSRXUtil(Presenter& messagePresenter, QWidget* parent)
     ui->imgCheck->setPixmap(PassedPicture());
     ui->imgCross->setPixmap(FailedPicture());
     ui->imgNotDone->setPixmap(NotDonePicture());
+    // Every picture says in words what it shows, for screen readers.
+    ui->imgCheck->setAccessibleName("Passed");
+    ui->imgCross->setAccessibleName("Failed");
+    ui->imgNotDone->setAccessibleName("Not run");
     ClearSelfTestResult();
     ui->GpbFirmware->setVisible(true);
     ui->GpbTest->setVisible(true);
 
     const auto handle = [this](void (TfrmWSRXUtil::*handler)()) {
         return [this, handler] {
+            operationStop = false;
             RunHandler(this, presenter, [this, handler] { (this->*handler)(); });
             if (closeAfterCommand) {
                 closeAfterCommand = false;
@@ -153,7 +176,7 @@ void TfrmWSRXUtil::EndSession() {
         closeAfterCommand = true;
     }
     if (operationRunning) {
-        dumpStop = true; // a dump ends after its block; the other operations are short
+        operationStop = true; // the operation ends after the request in progress
         closeAfterCommand = true;
         return;
     }
@@ -169,26 +192,27 @@ void TfrmWSRXUtil::closeEvent(QCloseEvent* event) {
         }
         return;
     }
-    // The operation cannot be left running behind a closed window.
+    // The operation cannot be left running behind a closed window: stopped, it
+    // ends after its request in progress, and the window closes then.
     event->ignore();
-    if (dumpRunning) {
-        closeAfterCommand = AskStopDump();
-    } else {
+    if (AskStop()) {
         closeAfterCommand = true;
     }
 }
 
-bool TfrmWSRXUtil::AskStopDump() {
-    if (askingStop || !dumpRunning) {
+bool TfrmWSRXUtil::AskStop() {
+    if (askingStop || !operationRunning || operationStop) {
         return false;
     }
     askingStop = true;
+    const StopQuestion question = StopQuestionFor(runningMode);
     QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
-    const bool stop = presenter.Ask(this, StopDumpQuestion, StopDumpCaption);
+    const bool stop = presenter.Ask(this, question.text, question.caption);
     QApplication::restoreOverrideCursor();
     askingStop = false;
-    if (stop) {
-        dumpStop = true;
+    // The operation may have ended while the question was up: nothing to stop then.
+    if (stop && operationRunning) {
+        operationStop = true;
     }
     return stop;
 }
@@ -232,22 +256,24 @@ WorkerResult TfrmWSRXUtil::RunWorker(const std::string& port, std::int32_t mode,
     QEventLoop wait;
     environment.sleeper = operationSleeper;
     environment.finished = [this, &wait] { mailbox.Post([&wait] { wait.quit(); }); };
-    // Escape during a dump asks whether to stop it; all other input waits.
+    // Escape asks whether to stop the operation; all other input waits.
     InputHold hold([this](QObject*, QEvent* event) {
         const bool escape =
             (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
             static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
-        if (!dumpRunning || !escape) {
+        if (!escape) {
             return false;
         }
         if (event->type() == QEvent::KeyPress) {
             // Asked from the loop, not from inside the event filter; from a timer, so
             // that the question's own loop still carries the mailbox's posted calls.
-            QTimer::singleShot(1, this, [this] { AskStopDump(); });
+            QTimer::singleShot(1, this, [this] { AskStop(); });
         }
         return true;
     });
+    environment.hooks.stop = &operationStop;
     operationRunning = true;
+    runningMode = mode;
     ProcessThread running(port, fileName, mode, environment);
     worker = &running;
     wait.exec();
@@ -271,7 +297,8 @@ void TfrmWSRXUtil::OnBtnFirmwareClick() {
     // on a port kept here.
     if (read.Ok()) {
         RememberPort();
-    } else if (!closeAfterCommand) { // a user who is leaving has no box in the way
+    } else if (!closeAfterCommand && !read.Stopped()) {
+        // A user who is leaving, or who stopped the read, has no box in the way.
         ShowLinkError(this, read.outcome);
     }
     infoResult = read.outcome.Number();
@@ -296,7 +323,7 @@ void TfrmWSRXUtil::OnBtnTestClick() {
     // The cursor is back before any box, so the user never answers one under an hourglass.
     hourglass.Restore();
     if (!result.mask) {
-        if (!closeAfterCommand) {
+        if (!closeAfterCommand && !result.Stopped()) {
             ShowLinkError(this, result.outcome);
         }
         return;
@@ -308,7 +335,7 @@ void TfrmWSRXUtil::OnBtnTestClick() {
 
 void TfrmWSRXUtil::OnBtnMemoryClick() {
     OnBtnFirmwareClick();
-    if (!closeAfterCommand) {
+    if (!closeAfterCommand && infoResult != Raw(OP_STOPPED)) {
         FileSaveExecute();
     }
 }
@@ -336,15 +363,11 @@ void TfrmWSRXUtil::FileSaveExecute() {
     hooks.blockWritten = [this](std::uint32_t blocks) {
         mailbox.Post([this, blocks] { ShowDumpProgress(blocks); });
     };
-    dumpStop = false;
-    hooks.stop = &dumpStop;
     // The message's system texts are in the local 8-bit encoding, the file name in
     // the file code's: the name goes in after the conversion.
     const std::string namePlace = "\x01";
-    dumpRunning = true;
     const DumpResult dump =
         DumpMemoryToFile(PortBytes(), fileName, Runner(), hooks, std::nullopt, namePlace);
-    dumpRunning = false;
     if (dump.outcome.Ok()) {
         RememberPort();
     }
@@ -382,6 +405,8 @@ void TfrmWSRXUtil::PresentSelfTestResult(std::int32_t result) {
     for (std::size_t row = 0; row < rows.size(); ++row) {
         rows[row].icon->setPixmap(view.failed[row] ? ui->imgCross->pixmap()
                                                    : ui->imgCheck->pixmap());
+        rows[row].icon->setAccessibleName(
+            RowPictureName(row, view.failed[row] ? "failed" : "passed"));
         rows[row].advice->setVisible(view.failed[row]);
     }
     ui->lblSolutionHeading->setVisible(view.headingVisible);
@@ -390,9 +415,11 @@ void TfrmWSRXUtil::PresentSelfTestResult(std::int32_t result) {
 }
 
 void TfrmWSRXUtil::ClearSelfTestResult() {
-    for (const TestRow& row : TestRows()) {
-        row.icon->setPixmap(ui->imgNotDone->pixmap());
-        row.advice->setVisible(false);
+    const auto rows = TestRows();
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        rows[row].icon->setPixmap(ui->imgNotDone->pixmap());
+        rows[row].icon->setAccessibleName(RowPictureName(row, "not run"));
+        rows[row].advice->setVisible(false);
     }
     ui->lblSolutionHeading->setVisible(false);
     ui->LblTest->setText("Click \"Run Self-Test\" ");

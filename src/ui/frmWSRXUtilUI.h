@@ -75,8 +75,9 @@ public slots:
     void FileSaveExecute();
 
 protected:
-    // During Read Memory Dump, asks whether to stop it; during any other operation,
-    // closes once the operation has ended.
+    // During an operation, asks whether to stop it; yes: the operation ends after
+    // its request in progress (the self-test's wait at once), and the window
+    // closes then.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -100,8 +101,8 @@ private:
     void RememberPort();
     // The port list with preferred selected when listed, else the first entry.
     void FillPortList(const QString& preferred);
-    // The stop question of a running dump; true when the user chose to stop it.
-    bool AskStopDump();
+    // The stop question of the running operation; true when the user chose to stop it.
+    bool AskStop();
     void ShowDumpProgress(std::uint32_t blocks);
     void SetProgressMaximum(int maximum);
     QLabel* Label(InfoLabel label) const;
@@ -129,9 +130,10 @@ private:
     // report are made of them.
     InformationRecord lastInformation;
     bool operationRunning = false;
-    bool dumpRunning = false;
+    std::int32_t runningMode = -1; // the running operation's mode
     bool askingStop = false;
-    std::atomic<bool> dumpStop{false};
+    // The user's stop (or the session's end), for the operation running now.
+    std::atomic<bool> operationStop{false};
     // The window was closed during an operation: it closes when the command ends.
     bool closeAfterCommand = false;
     bool endingSession = false;

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -189,6 +190,32 @@ TEST_F(OnyxCommand, ASignalDuringAStopLetsItFinishAndSave) {
     EXPECT_TRUE(ReadFile(log).ends_with(" s/day\r\n")) << ReadFile(log);
     const OnyxRun after = Onyx("info " + logger.PortName());
     EXPECT_EQ(after.exitStatus, 0) << after.err;
+}
+
+// Ctrl+C during the self-test's long wait ends it at once, with 130.
+TEST_F(OnyxCommand, CtrlCEndsTheSelfTestsWait) {
+    sim::SimulatedLogger& logger = StartLogger();
+    logger.SetSelfTest(0, std::chrono::seconds(60));
+    const pid_t onyx = ::fork();
+    if (onyx == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, 1);
+        ::dup2(quiet, 2);
+        const std::string port = logger.PortName();
+        ::execl(ONYX_PROGRAM, "onyx", "selftest", port.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_TRUE(logger.WaitForRequests(6, std::chrono::seconds(20))); // the 'z' after the read
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(onyx, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(onyx, &status, 0), onyx);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(30))
+        << "the 60 s wait was not ended";
+    // The logger is busy with its tests, but the port opens: it was not left held.
+    const OnyxRun after = Onyx("info " + logger.PortName());
+    EXPECT_EQ(after.err.find("Cannot open"), std::string::npos) << after.err;
 }
 
 TEST_F(OnyxCommand, PortsListsTheLoggerAndProbingFindsIt) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <vector>
@@ -129,6 +130,65 @@ TEST_F(ProtocolFraming, CutReplyIsValidatedAsReceived) {
     EXPECT_EQ(ReadSerial(), LINK_ERR_CRC);
     port.Reply({0x42});
     EXPECT_EQ(ReadSerial(), LINK_ERR_ACK);
+
+    // A port lost after the first bytes is the lost port, not a bad checksum
+    // (5: EIO on POSIX, ERROR_ACCESS_DENIED on Windows, both a device gone).
+    port.Reply(Bytes(reply.begin(), reply.begin() + 4));
+    port.reads.push_back({{}, 5});
+    EXPECT_EQ(ReadSerial(), 5);
+}
+
+// The user's stop: raised as the request goes out (a port that raises it on
+// every write), it lets the request in progress finish but sends no other, and
+// ends a long wait (the self-test's) at its next slice.
+class StopOnWrite : public ScriptedPort {
+public:
+    std::atomic<bool> stop{false};
+    std::int32_t Write(const void* data, std::uint32_t count, std::uint32_t* written) override {
+        stop = true;
+        return ScriptedPort::Write(data, count, written);
+    }
+};
+
+TEST_F(ProtocolFraming, AStopEndsTheTransactionAfterItsRequest) {
+    struct Case {
+        const char* name;
+        std::int32_t replyTimeout;
+        bool replies; // the logger answers the first request
+        std::int32_t result;
+        std::vector<std::uint32_t> timeouts;
+    };
+    const Case cases[] = {
+        {"answered", 300, true, Raw(LINK_OK), {300}},
+        {"silent: no second attempt", 300, false, Raw(OP_STOPPED), {300}},
+        {"long wait, answered", 195000, true, Raw(LINK_OK), {250}},
+        {"long wait, silent: ends at once", 195000, false, Raw(OP_STOPPED), {250}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StopOnWrite stopping;
+        protocol.SetStop(&stopping.stop);
+        protocol.SetReplyTimeout(c.replyTimeout);
+        if (c.replies) {
+            stopping.Reply(Reply(Complemented, {1, 2, 3}));
+        }
+        EXPECT_EQ(protocol.Transact(&stopping, 'c', 0xFF, SerialData, payload, payloadLength),
+                  c.result);
+        EXPECT_EQ(stopping.writes.size(), 1u);
+        EXPECT_EQ(stopping.timeouts, c.timeouts);
+        // Raised before a transaction: nothing is sent.
+        EXPECT_EQ(protocol.Transact(&stopping, 'c', 0xFF, SerialData, payload, payloadLength),
+                  OP_STOPPED);
+        EXPECT_EQ(stopping.writes.size(), 1u);
+    }
+    // Never raised: a long wait is read slice after slice until the reply comes.
+    const std::atomic<bool> never{false};
+    protocol.SetStop(&never);
+    port.Silence();
+    port.Silence();
+    port.Reply(Reply(Complemented, {1, 2, 3}));
+    EXPECT_EQ(ReadSerial(), LINK_OK);
+    EXPECT_EQ(port.readRequests.size(), 3u);
 }
 
 TEST_F(ProtocolFraming, RetriesWithAPauseAfterEveryFailure) {

@@ -4,14 +4,19 @@
 // logger's memory at that offset.
 
 #include "FaultSandbox.h"
+#include "calibration/CalibrationSequences.h"
 #include "commands/MainWindowText.h"
 #include "communication/ResultCodes.h"
 #include "operations/DumpFile.h"
 #include "operations/OperationFixture.h"
 #include "operations/Operations.h"
+#include "support/FakePcClock.h"
 
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -33,6 +38,11 @@ std::string AsText(const std::vector<std::uint8_t>& bytes) {
 }
 
 class DeviceFaults : public OperationFixture {
+public:
+    using OperationFixture::logger;
+    using OperationFixture::onCommandPause;
+    using OperationFixture::RecordingSleeper;
+
 protected:
     void SetUp() override {
         StartLogger();
@@ -68,8 +78,11 @@ protected:
     // Closed on the way out: the next dump can take the file at once.
     void ExpectFileReleased() const { EXPECT_EQ(DumpFile().Open(file.string()), LINK_OK); }
 
+public:
     ScratchFolder folder;
     fs::path file;
+
+protected:
     milliseconds took{0};
 };
 
@@ -143,17 +156,124 @@ TEST_F(DeviceFaults, VanishingDuringTheInformationReadLeavesNoMadeUpLabels) {
     EXPECT_FALSE(labels.Written(InfoLabel::Temperature));
 }
 
-// The cable pulled while the logger runs its tests: the lost port must not come
-// back as a mask of failed tests (EIO is 5: "tests 1 and 3 failed").
-TEST_F(DeviceFaults, VanishingDuringTheSelfTestIsNoMask) {
-    logger.InjectFault(FaultOn(sim::FaultKind::Vanish, 'z'));
+// The cable pulled at each step of each command: the user reads one sentence,
+// naming the port and the system's reason, in the window's boxes, the calibration
+// dialog's (numbered) and onyx alike; a dump adds the blocks it kept. Never a
+// code without the port, never "Internal Error" above it.
+struct LossStep {
+    const char* name;
+    sim::FaultKind fault; // on the first request with letter (0: none)
+    char letter;
+    bool pullAfterReply; // pulled once the (cut short) reply is out: a loss mid-reply
+    std::function<std::string(DeviceFaults&)> run; // the text the user is shown
+};
+
+class LossAtEveryStep : public DeviceFaults, public ::testing::WithParamInterface<LossStep> {};
+
+TEST_P(LossAtEveryStep, IsToldAsTheLostPortWithItsReason) {
+    const LossStep step = GetParam();
+    if (step.letter != 0) {
+        logger.InjectFault(FaultOn(step.fault, step.letter));
+    }
+    std::thread cable;
+    if (step.pullAfterReply) {
+        cable = std::thread([this] {
+            if (logger.WaitForRequests(1, std::chrono::milliseconds{5000})) {
+                std::this_thread::sleep_for(std::chrono::milliseconds{300});
+            }
+            logger.Vanish();
+        });
+    }
     const auto start = Clock::now();
-    const std::int32_t result =
-        RunSelfTestOperation(logger.PortName(), RecordingSleeper()).outcome.Number();
-    EXPECT_LT(Clock::now() - start, Prompt);
-    EXPECT_LT(result, 0);
-    EXPECT_STRNE(LinkErrorMessage(result), "Internal Error") << result;
+    const std::string text = step.run(*this);
+    const auto took = Clock::now() - start;
+    if (cable.joinable()) {
+        cable.join();
+    }
+    const std::string port = PortDisplayName(logger.PortName());
+    const std::string lost = "The connection to " + port + " was lost";
+    const std::string reason = SystemErrorText(EIO);
+    if (std::string(step.name).starts_with("Dump")) {
+        EXPECT_NE(text.find(lost + " after 4 of 1056 blocks: " + reason), std::string::npos)
+            << text;
+    } else {
+        EXPECT_EQ(text.substr(0, text.find('\n')), lost + ": " + reason);
+    }
+    EXPECT_EQ(text.find("Internal Error"), std::string::npos) << text;
+    EXPECT_LT(took, std::chrono::milliseconds{5000});
+    EXPECT_TRUE(logger.Vanished());
 }
+
+std::string InformationText(DeviceFaults& test) {
+    FakeLabels labels;
+    return OutcomeText(
+        ReadDeviceInformation(test.logger.PortName(), labels, test.RecordingSleeper()),
+        test.logger.PortName());
+}
+std::string SelfTestText(DeviceFaults& test) {
+    return OutcomeText(
+        RunSelfTestOperation(test.logger.PortName(), test.RecordingSleeper()).outcome,
+        test.logger.PortName());
+}
+std::string DumpText(DeviceFaults& test) {
+    DumpRecord record;
+    const LinkOutcome outcome = DumpMemory(test.logger.PortName(), test.file.string(),
+                                           test.RecordingSleeper(), {}, &record);
+    return DumpOutcomeFor(outcome, record, test.logger.PortName(), test.file.string()).text;
+}
+// A calibration sequence's box, as the dialog and onyx word it.
+std::string CalibrationText(DeviceFaults& test,
+                            const std::function<CalibrationOutcome(CalibrationLog&, PcClock&,
+                                                                   DateTimeFormats&)>& sequence) {
+    CalibrationLog log(test.folder / "LogTime.csv");
+    FakePcClock clock;
+    clock.now = EncodeDateTime({2006, 11, 17, 14, 3, 22, 0});
+    DateTimeFormats formats;
+    const CalibrationOutcome outcome = sequence(log, clock, formats);
+    EXPECT_EQ(outcome.kind, CalibrationOutcome::Kind::LinkError);
+    return OutcomeText(outcome.link, test.logger.PortName(), true);
+}
+
+const LossStep LossSteps[] = {
+    {"InformationSerialNumber", sim::FaultKind::Vanish, 'c', false, InformationText},
+    {"InformationStatus", sim::FaultKind::Vanish, 'k', false, InformationText},
+    {"InformationReadings", sim::FaultKind::Vanish, 'a', false, InformationText},
+    {"SelfTestWait", sim::FaultKind::Vanish, 'z', false, SelfTestText},
+    {"SelfTestMidReply", sim::FaultKind::EmptyPayload, 'z', true, SelfTestText},
+    {"DumpFifthBlock", sim::FaultKind::Vanish, 0, false,
+     [](DeviceFaults& test) {
+         test.onCommandPause = [&test](int n) {
+             if (n == 4) {
+                 test.logger.InjectFault(FaultOn(sim::FaultKind::Vanish, 'c'));
+             }
+         };
+         return DumpText(test);
+     }},
+    {"CalibrationStart", sim::FaultKind::Vanish, 'c', false,
+     [](DeviceFaults& test) {
+         return CalibrationText(test, [&test](CalibrationLog& log, PcClock& clock,
+                                              DateTimeFormats&) {
+             return StartCalibration(test.logger.PortName(), log, clock, test.RecordingSleeper());
+         });
+     }},
+    {"CalibrationStop", sim::FaultKind::Vanish, 'c', false,
+     [](DeviceFaults& test) {
+         return CalibrationText(
+             test, [&test](CalibrationLog& log, PcClock& clock, DateTimeFormats& formats) {
+                 return StopCalibration(test.logger.PortName(), log, clock, formats,
+                                        test.RecordingSleeper());
+             });
+     }},
+    {"CalibrationVerify", sim::FaultKind::Vanish, 'e', false,
+     [](DeviceFaults& test) {
+         return CalibrationText(
+             test, [&test](CalibrationLog&, PcClock& clock, DateTimeFormats& formats) {
+                 return VerifyTime(test.logger.PortName(), clock, formats, test.RecordingSleeper());
+             });
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(Lost, LossAtEveryStep, ::testing::ValuesIn(LossSteps),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Disk full: a tmpfs of 64 KiB, or where no mount can be made a file size
 // limit that is not a whole number of blocks.

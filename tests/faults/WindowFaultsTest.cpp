@@ -145,7 +145,9 @@ private slots:
     void aPortVanishingDuringTheSelfTestIsNoTestResult() {
         logger->InjectFault(FaultOn(sim::FaultKind::Vanish, 'z'));
         Click("BtnTest");
-        QCOMPARE(OnlyError(), QString("-200 Communication Time Out! Check COM Port"));
+        QCOMPARE(OnlyError(), QString("The connection to %1 was lost: %2")
+                                  .arg(QString::fromStdString(logger->PortName()).chopped(1),
+                                       QString::fromLocal8Bit(std::strerror(EIO))));
         QVERIFY(!window->SelfTestPresented());
         QCOMPARE(window->SelfTestResult(), 255);
     }
@@ -236,13 +238,20 @@ private slots:
             QSKIP(why.c_str());
         }
         TfrmTimeCal* dialog = OpenCalibration();
+        // Told as the dialog opens, with the cure, before any button is pressed.
+        const QString readOnly =
+            "LogTime.csv is read-only: " + QString::fromStdString(log.string()) + ".\n";
+        const QString told = OnlyError();
+        QVERIFY2(told.startsWith(readOnly), qPrintable(told));
+        QVERIFY2(told.contains("\nStart Time Calibration and Stop Time Calibration are refused "
+                               "until it can be replaced: "),
+                 qPrintable(told));
+        presenter->messages.clear();
         logger->ClearRequests();
         QTest::mouseClick(dialog->findChild<QPushButton*>("butADD"), Qt::LeftButton);
         // A log that cannot take the record is refused before the logger is changed.
         const QString shown = OnlyError();
-        QVERIFY2(shown.startsWith(
-                     "LogTime.csv is read-only: " + QString::fromStdString(log.string()) + ".\n"),
-                 qPrintable(shown));
+        QVERIFY2(shown.startsWith(readOnly), qPrintable(shown));
         auto* list = dialog->findChild<QListWidget*>("chklstLogger");
         QCOMPARE(list->count(), 1);
         QCOMPARE(ReadBytes(log), old);

@@ -5,6 +5,8 @@
 #include "communication/serial/SERIAL.h"
 #include "operations/Operations.h"
 
+#include <atomic>
+#include <cerrno>
 #include <thread>
 #include <vector>
 
@@ -48,19 +50,44 @@ TEST_F(SelfTest, FailuresAreNeverRetried) {
 }
 
 TEST_F(SelfTest, ReplyWithoutItsMaskIsNoPass) {
-    // A reply without its mask byte must not read as "all tests passed". The
-    // short reply leaves the program waiting for its last byte for the whole
-    // self-test time-out; pulling the cable once the reply is out ends that wait.
+    // A reply without its mask byte must not read as "all tests passed". With a
+    // stop flag (as both front ends pass one) the wait for its missing last byte
+    // is a slice, not the whole self-test time-out.
     logger.InjectFault(FaultOn(sim::FaultKind::EmptyPayload, 'z'));
-    std::thread cable([this] {
-        if (logger.WaitForRequests(1, milliseconds{5000})) {
-            std::this_thread::sleep_for(milliseconds{400});
-        }
-        logger.Vanish();
-    });
-    EXPECT_EQ(Run().outcome.code, LINK_ERR_CRC);
-    cable.join();
+    const std::atomic<bool> never{false};
+    OperationHooks hooks;
+    hooks.stop = &never;
+    EXPECT_EQ(RunSelfTestOperation(logger.PortName(), RecordingSleeper(), hooks).outcome.code,
+              LINK_ERR_CRC);
     EXPECT_EQ(RequestLetters(logger), "z");
+}
+
+// The stop flag ends the long wait within a slice; a flag never raised leaves a
+// late reply whole.
+TEST_F(SelfTest, AStopEndsTheWaitAndAnUnraisedOneChangesNothing) {
+    std::atomic<bool> stop{false};
+    OperationHooks hooks;
+    hooks.stop = &stop;
+    logger.SetSelfTest(0x41, milliseconds{700}); // longer than two slices
+    EXPECT_EQ(RunSelfTestOperation(logger.PortName(), RecordingSleeper(), hooks).mask, 0x41);
+
+    logger.SetSelfTest(0, milliseconds{60000});
+    std::thread user([&] {
+        if (logger.WaitForRequests(2, milliseconds{5000})) {
+            stop = true;
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const SelfTestOutcome stopped =
+        RunSelfTestOperation(logger.PortName(), RecordingSleeper(), hooks);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    user.join();
+    EXPECT_TRUE(stopped.outcome.Stopped());
+    EXPECT_LT(waited, milliseconds{5000});
+    EXPECT_EQ(RequestLetters(logger), "zz");
+    // The port was closed on the way out.
+    CSerial port;
+    EXPECT_EQ(port.Open(logger.PortName().c_str(), 2048, 2048), 0);
 }
 
 // Takes the full 195 s: run with --gtest_also_run_disabled_tests.
@@ -75,13 +102,14 @@ TEST_F(SelfTest, DISABLED_SilentLoggerTimesOutAfterOneLongWait) {
 }
 
 TEST_F(SelfTest, PortThatCannotBeOpenedSendsNothingAndIsNoMask) {
-    // Told as the reply that never came, as the window has always told it.
-    EXPECT_EQ(RunSelfTestOperation(MissingPort(), RecordingSleeper()).outcome.code,
-              LINK_ERR_TIMEOUT);
+    // Told as the port that could not be opened, as at every other step.
+    const LinkOutcome missing = RunSelfTestOperation(MissingPort(), RecordingSleeper()).outcome;
+    EXPECT_EQ(missing.systemError, ENOENT);
+    EXPECT_FALSE(missing.portOpened);
     CSerial holder;
     ASSERT_EQ(holder.Open(logger.PortName().c_str(), 2048, 2048), 0);
-    EXPECT_EQ(RunSelfTestOperation(logger.PortName(), RecordingSleeper()).outcome.code,
-              LINK_ERR_TIMEOUT);
+    EXPECT_EQ(RunSelfTestOperation(logger.PortName(), RecordingSleeper()).outcome,
+              LinkOutcome::From(EBUSY, false));
     EXPECT_TRUE(logger.Requests().empty());
 }
 

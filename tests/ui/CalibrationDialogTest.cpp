@@ -271,6 +271,39 @@ private slots:
         QCOMPARE(Lines(), (QStringList{"7654321,11/01/06 10:00:00", "1234567,11/17/06 14:03:22"}));
     }
 
+    // A log in a folder that takes no new file (an installed program's, another
+    // account's) is told as the dialog opens: the file, why, and where the
+    // program would keep a log of this user's own.
+    void aLogThatCannotBeReplacedIsToldWhenTheDialogOpens() {
+        if (geteuid() == 0) {
+            QSKIP("the superuser writes into any folder");
+        }
+        WriteLog("7654321,11/01/06 10:00:00\r\n");
+        QVERIFY(QFile::setPermissions(folder->path(), QFile::ReadOwner | QFile::ExeOwner));
+        dialog->show();
+        QFile::setPermissions(folder->path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(presenter->messages.size(), std::size_t{1});
+        const QString told = presenter->messages[0].text;
+        QVERIFY2(told.startsWith("Cannot save " + LogPath() +
+                                 ": no new file can be made in its folder " + folder->path()),
+                 qPrintable(told));
+        const QString own =
+            QString::fromStdString(CalibrationLog::PathIn(UserDataFolder()).string());
+        QVERIFY2(told.endsWith("\nStart Time Calibration and Stop Time Calibration are refused "
+                               "until it can be replaced: let your account change it, or have it "
+                               "moved away; this program then keeps a log of your own at " +
+                               own + "."),
+                 qPrintable(told));
+        QCOMPARE(Lines(), QStringList{"7654321,11/01/06 10:00:00"});
+
+        // A log that can be replaced is listed without a word.
+        presenter->messages.clear();
+        dialog->hide();
+        dialog->show();
+        QVERIFY(presenter->messages.empty());
+    }
+
     void theLogThatExistsIsUsedWhereverItIs() {
         QStandardPaths::setTestModeEnabled(true);
         const QString data = ApplicationDataFolder();

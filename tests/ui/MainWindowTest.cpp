@@ -6,8 +6,10 @@
 #include "ui/Application.h"
 #include "ui/frmReport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,14 +30,24 @@ class MainWindowTest : public WindowTestBase {
 private:
     QString Letters() const { return QString::fromStdString(RequestLetters(*logger)); }
 
-    // Which picture a row shows: 'v' passed, 'x' failed, '?' not done.
+    // What an assistive technology is told a widget is.
+    static QString Spoken(QObject* widget) {
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(widget);
+        return spoken != nullptr ? spoken->text(QAccessible::Name) : QString("(none)");
+    }
+
+    // Which picture a row shows: 'v' passed, 'x' failed, '?' not done; '!' where
+    // its name for assistive technology says otherwise ("Test 7 failed").
     QString Icons() const {
         const QImage passed = Child("imgCheck")->pixmap().toImage();
         const QImage failed = Child("imgCross")->pixmap().toImage();
         QString icons;
         for (int row = 1; row <= 8; ++row) {
-            const QImage icon = Child(qPrintable(QString("Image%1").arg(row)))->pixmap().toImage();
-            icons += icon == passed ? 'v' : icon == failed ? 'x' : '?';
+            QLabel* label = Child(qPrintable(QString("Image%1").arg(row)));
+            const QImage icon = label->pixmap().toImage();
+            const char shown = icon == passed ? 'v' : icon == failed ? 'x' : '?';
+            const QString state = shown == 'v' ? "passed" : shown == 'x' ? "failed" : "not run";
+            icons += Spoken(label) == QString("Test %1 %2").arg(row).arg(state) ? shown : '!';
         }
         return icons;
     }
@@ -108,6 +120,44 @@ private slots:
             }
         }
         QCOMPARE(order, expected);
+    }
+
+    // Every picture has words, every control a name, and the keyboard reaches
+    // every control of the window and of the report dialog, whose Enter is Ok.
+    void picturesAndControlsSpeakAndTheKeyboardReachesThem() {
+        QCOMPARE(Spoken(Child("imgCheck")), QString("Passed"));
+        QCOMPARE(Spoken(Child("imgCross")), QString("Failed"));
+        QCOMPARE(Spoken(Child("imgNotDone")), QString("Not run"));
+        // The port box speaks its port, and is labelled by "COM Port:".
+        const auto labels = QAccessible::queryAccessibleInterface(Child<QComboBox>("CmbComPort"))
+                                ->relations(QAccessible::Label);
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [](const auto& label) {
+            return label.first->text(QAccessible::Name) == "COM Port:";
+        }));
+
+        TfrmReport report(window.get(), *presenter, "body");
+        for (QWidget* form :
+             {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&report)}) {
+            for (QWidget* control : form->findChildren<QWidget*>()) {
+                if (qobject_cast<QAbstractButton*>(control) == nullptr &&
+                    qobject_cast<QComboBox*>(control) == nullptr &&
+                    qobject_cast<QLineEdit*>(control) == nullptr) {
+                    continue;
+                }
+                if (control->window() != form) {
+                    continue; // a combo box's own inner parts
+                }
+                QVERIFY2(!Spoken(control).isEmpty(), qPrintable(control->objectName()));
+                QVERIFY2(control->focusPolicy() & Qt::TabFocus, qPrintable(control->objectName()));
+            }
+        }
+        QCOMPARE(Spoken(report.findChild<QLineEdit*>("EdtPhoneNo")), QString("*Phone Number:"));
+        report.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&report));
+        auto* name = report.findChild<QLineEdit*>("EdtName");
+        name->setFocus();
+        QTest::keyClick(name, Qt::Key_Return);
+        QCOMPARE(presenter->Texts(), QStringList{"Please enter your name"});
     }
 
     void readInfoFillsTheLabels() {
@@ -298,16 +348,24 @@ private slots:
         QCOMPARE(QGuiApplication::applicationDisplayName(), QString("probe"));
         QCoreApplication::setApplicationName(TfrmWSRXUtil::Title);
 
+        // The real boxes, whose picture is also named in words.
         QtPresenter real;
         QString shownTitle;
-        QTimer::singleShot(0, this, [&shownTitle] {
+        QStringList pictures;
+        QTimer::singleShot(0, this, [&shownTitle, &pictures] {
             QWidget* box = nullptr;
             QTRY_VERIFY((box = QApplication::activeModalWidget()) != nullptr);
             shownTitle = box->windowHandle() != nullptr ? box->windowHandle()->title() : QString();
+            for (QLabel* label : box->findChildren<QLabel*>()) {
+                if (!label->pixmap().isNull()) {
+                    pictures << Spoken(label);
+                }
+            }
             box->close();
         });
-        real.ShowMessage(window.get(), "Memory Dump Saved", "Success", Presenter::Icon::None);
+        real.ShowMessage(window.get(), "Memory Dump Saved", "Success", Presenter::Icon::Warning);
         QCOMPARE(shownTitle, QString("Success"));
+        QCOMPARE(pictures, QStringList{"Warning"});
 
         logger->SetSelfTest(0, milliseconds(0));
         Click("BtnTest");
@@ -411,13 +469,75 @@ private slots:
         QCOMPARE(window->isVisible(), escape || !yes);
     }
 
-    void closingDuringAnotherOperationWaitsForIt() {
-        logger->SetSelfTest(0, milliseconds(600));
-        QTimer::singleShot(200, window.get(), [this] { window->close(); });
-        Click("BtnTest");
-        QVERIFY(!window->isVisible());
-        QCOMPARE(Letters(), QString("cckacz"));
-        QVERIFY(presenter->messages.empty());
+    // Esc or the close box during the information read or the self-test asks
+    // first; Yes ends the operation after its request in progress (the self-test's
+    // long wait at once), with no error box, the port closed, and for the close
+    // box the window closed; No lets it run on.
+    void everyOperationCanBeStopped_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("letters");
+        QTest::addColumn<QString>("question");
+        const QString info = "Stop reading the logger's information?";
+        const QString test =
+            "Stop waiting for the self-test? The logger finishes its tests on its own.";
+        QTest::newRow("information, Esc, Yes") << "BtnFirmware" << true << true << "cck" << info;
+        QTest::newRow("dump's read, close, Yes") << "BtnMemory" << false << true << "cck" << info;
+        QTest::newRow("self-test, Esc, Yes") << "BtnTest" << true << true << "cckacz" << test;
+        QTest::newRow("self-test, close, Yes") << "BtnTest" << false << true << "cckacz" << test;
+        QTest::newRow("self-test, close, No") << "BtnTest" << false << false << "cckacz" << test;
+    }
+
+    void everyOperationCanBeStopped() {
+        QFETCH(QString, button);
+        QFETCH(bool, escape);
+        QFETCH(bool, yes);
+        QFETCH(QString, letters);
+        QFETCH(QString, question);
+        const bool selfTest = button == "BtnTest";
+        // The information read hangs on a silent status request; the self-test
+        // would take a minute, or a second when the user lets it run.
+        if (!selfTest) {
+            logger->InjectFault(FaultOn(sim::FaultKind::Silence, 'k', sim::EveryRequest));
+        }
+        logger->SetSelfTest(0x04, milliseconds(yes ? 60000 : 1000));
+        presenter->askAnswers.push_back(yes);
+        const char last = letters.back().toLatin1();
+        bool asked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!asked && RequestLetters(*logger).find(last) != std::string::npos) {
+                asked = true;
+                if (escape) {
+                    QTest::keyClick(window.get(), Qt::Key_Escape);
+                } else {
+                    window->close();
+                }
+            }
+        });
+        poll.start(5);
+        QElapsedTimer took;
+        took.start();
+        Click(qPrintable(button));
+        poll.stop();
+
+        QVERIFY(took.elapsed() < 20000);
+        QCOMPARE(Letters(), letters);
+        QCOMPARE(presenter->questions.size(), std::size_t{1});
+        QCOMPARE(presenter->questions[0].text, question);
+        QVERIFY(!presenter->questions[0].underHourglass);
+        QVERIFY(presenter->saveRequests.empty());
+        if (yes) {
+            QVERIFY2(presenter->messages.empty(), qPrintable(presenter->Texts().join(" | ")));
+            QVERIFY(!window->SelfTestPresented());
+            CSerial port;
+            QCOMPARE(port.Open(logger->PortName().c_str(), 2048, 2048), 0);
+        } else {
+            QVERIFY(window->SelfTestPresented());
+            QCOMPARE(window->SelfTestResult(), 0x04);
+        }
+        QCOMPARE(window->isVisible(), escape || !yes);
     }
 
     void thePortListIsReadEachTimeItOpens() {

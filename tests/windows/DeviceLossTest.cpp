@@ -29,7 +29,8 @@ constexpr CodeCase Win32Codes[] = {
     {ERROR_BAD_UNIT, true, "ERROR_BAD_UNIT"},
     {ERROR_NOT_READY, true, "ERROR_NOT_READY"},
     {ERROR_DEV_NOT_EXIST, true, "ERROR_DEV_NOT_EXIST"},
-    {433, true, "ERROR_NO_SUCH_DEVICE"}, // not in MinGW's headers,
+    {ERROR_BROKEN_PIPE, true, "ERROR_BROKEN_PIPE"}, // Wine's end of a read on a hung-up line
+    {433, true, "ERROR_NO_SUCH_DEVICE"},            // not in MinGW's headers,
     {ERROR_DEVICE_NOT_CONNECTED, true, "ERROR_DEVICE_NOT_CONNECTED"},
     {ERROR_DEVICE_NOT_AVAILABLE, true, "ERROR_DEVICE_NOT_AVAILABLE"},
     // A slow or disturbed line is worth another attempt.

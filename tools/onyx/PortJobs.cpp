@@ -5,6 +5,10 @@
 
 namespace {
 
+// Raised by Ctrl+C, SIGTERM or SIGHUP: a read or a self-test ends after the request
+// in progress.
+const std::atomic<bool>* stopRequest = nullptr;
+
 void Fail(PortResult& result, std::int32_t code, std::string text) {
     result.ok = false;
     result.code = code;
@@ -13,7 +17,7 @@ void Fail(PortResult& result, std::int32_t code, std::string text) {
 
 // The information read, shown as the window shows it; the labels stay in record.
 bool ReadInfo(PortResult& result, InformationRecord& record) {
-    const InformationResult read = ReadInformation(result.port, RunAndWait);
+    const InformationResult read = ReadInformation(result.port, RunAndWait, nullptr, stopRequest);
     record = read.labels;
     result.labels = record.Values();
     for (const auto& [label, text] : result.labels) {
@@ -26,6 +30,10 @@ bool ReadInfo(PortResult& result, InformationRecord& record) {
                                                                             : ReadingSolution2);
         }
     }
+    if (read.Stopped()) {
+        Fail(result, read.outcome.Number(), "stopped before the read was complete");
+        return false;
+    }
     if (!read.Ok()) {
         Fail(result, read.outcome.Number(), OutcomeText(read.outcome, result.port));
         return false;
@@ -36,7 +44,12 @@ bool ReadInfo(PortResult& result, InformationRecord& record) {
 
 // The self-test after a successful read: the mask presented row by row.
 bool SelfTest(PortResult& result) {
-    const SelfTestRun selfTest = RunSelfTest(result.port, RunAndWait);
+    const SelfTestRun selfTest = RunSelfTest(result.port, RunAndWait, stopRequest);
+    if (selfTest.Stopped()) {
+        Fail(result, selfTest.outcome.Number(),
+             "stopped while the logger ran its self-test (it finishes the tests on its own)");
+        return false;
+    }
     if (!selfTest.mask) {
         Fail(result, selfTest.outcome.Number(), OutcomeText(selfTest.outcome, result.port));
         return false;
@@ -97,6 +110,10 @@ PortResult OnLog(const std::string& port, const std::filesystem::path& logPath,
 }
 
 } // namespace
+
+void StopReadsOn(const std::atomic<bool>* stop) {
+    stopRequest = stop;
+}
 
 PortResult ReadInfoJob(const std::string& port) {
     PortResult result;

@@ -76,10 +76,10 @@ constexpr const char* Description =
     "error. onyx COMMAND --help shows the command's options, --help-all all of them.";
 
 // Raised by Ctrl+C, SIGTERM or SIGHUP (on Windows Ctrl+C, Ctrl+Break, closing the
-// console): a dump ends after the block in progress; every other command, a
-// calibration's start and stop above all, runs to its end and saves, and onyx then
-// ends with 128 + the signal's number. Either way the ports are closed on the way
-// out, so none is left in exclusive mode.
+// console): a dump, a read or a self-test ends after the request in progress (the
+// self-test's wait at once); a calibration's start and stop run to their end and
+// save; onyx then ends with 128 + the signal's number. Either way the ports are
+// closed on the way out, so none is left in exclusive mode.
 std::atomic<bool> dumpStop{false};
 std::atomic<int> endSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -671,6 +671,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     HandleEndSignals();
+    StopReadsOn(&dumpStop);
     const int status = AfterOutput(Run(argc, argv));
     return AfterCommands(status);
 }

@@ -21,6 +21,7 @@ constexpr bool IsWin32DeviceLoss(std::int32_t code) {
     case 22:   // ERROR_BAD_COMMAND: the device does not recognise the command any more
     case 31:   // ERROR_GEN_FAILURE: a device that stopped working (Wine: a hung-up line)
     case 55:   // ERROR_DEV_NOT_EXIST
+    case 109:  // ERROR_BROKEN_PIPE: how Wine ends a pending read on a hung-up line
     case 433:  // ERROR_NO_SUCH_DEVICE
     case 995:  // ERROR_OPERATION_ABORTED: the driver aborted the request on its own
     case 1167: // ERROR_DEVICE_NOT_CONNECTED
