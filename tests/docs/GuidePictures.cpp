@@ -52,8 +52,8 @@ public:
         if (boxNames.isEmpty()) {
             return;
         }
-        QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                        caption, text, QMessageBox::Ok, owner);
+        QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption,
+                        text, QMessageBox::Ok, owner);
         box.show();
         Save(box, boxNames.takeFirst());
     }

@@ -11,7 +11,9 @@
 // A reworded message fails both until its row is reworded too.
 
 #include "calibration/CalibrationSequences.h"
+#include "commands/DeviceCommands.h"
 #include "commands/MainWindowText.h"
+#include "communication/LinkTrace.h"
 #include "communication/ResultCodes.h"
 #include "communication/serial/SERIAL.h"
 #include "report/ReportText.h"
@@ -138,9 +140,10 @@ struct MessageTable {
                     continue;
                 }
                 const std::string piece = line.substr(start, end - start);
-                const bool known = std::any_of(
-                    patterns.begin(), patterns.end(),
-                    [&piece](const std::regex& pattern) { return std::regex_match(piece, pattern); });
+                const bool known = std::any_of(patterns.begin(), patterns.end(),
+                                               [&piece](const std::regex& pattern) {
+                                                   return std::regex_match(piece, pattern);
+                                               });
                 if (known && end == line.size()) {
                     return true;
                 }
@@ -165,17 +168,20 @@ const MessageTable& Table() {
 }
 
 // Where the program keeps the texts it shows.
-const char* const MessageFolders[] = {"src/commands", "src/report", "src/calibration", "src/files",
-                                      "src/ui", "tools/onyx"};
+const char* const MessageFolders[] = {"src/commands", "src/report", "src/calibration",
+                                      "src/files",    "src/ui",     "tools/onyx"};
 const char* const MessageFiles[] = {"src/communication/ResultCodes.cpp",
                                     "src/communication/LinkTrace.cpp"};
 
 // Texts of those files that are not messages: fonts, save-dialog filters, the date
 // formats, and the trace file's own lines.
-const char* const NotMessages[] = {
-    "Liberation Sans", "DejaVu Sans", "Wellscribe Onyx memory dump file (*.hex)",
-    "Text file (*.txt);;All files (*.*)", "mm/dd/yy hh:nn:ss", "dd/mm/yyyy hh:nn:ss",
-    "no reply within"};
+const char* const NotMessages[] = {"Liberation Sans",
+                                   "DejaVu Sans",
+                                   "Wellscribe Onyx memory dump file (*.hex)",
+                                   "Text file (*.txt);;All files (*.*)",
+                                   "mm/dd/yy hh:nn:ss",
+                                   "dd/mm/yyyy hh:nn:ss",
+                                   "no reply within"};
 
 // A statement holding one of these shows help, not a message: the usage and option
 // texts, which the manual pages and --help carry.
@@ -203,11 +209,12 @@ std::vector<Literal> Literals(const std::string& code) {
             at = code.find('\n', at) - 1;
         } else if (code.compare(at, 2, "/*") == 0) {
             const std::size_t end = code.find("*/", at);
-            line += static_cast<int>(std::count(code.begin() + static_cast<std::ptrdiff_t>(at),
-                                                code.begin() + static_cast<std::ptrdiff_t>(end),
-                                                '\n'));
+            line +=
+                static_cast<int>(std::count(code.begin() + static_cast<std::ptrdiff_t>(at),
+                                            code.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
             at = end + 1;
-        } else if (c == '\'' && (at == 0 || std::isalnum(static_cast<unsigned char>(code[at - 1])) == 0)) {
+        } else if (c == '\'' &&
+                   (at == 0 || std::isalnum(static_cast<unsigned char>(code[at - 1])) == 0)) {
             at = code.find('\'', at + (code[at + 1] == '\\' ? 3 : 2));
         } else if (c == ';') {
             statementStart = at + 1;
@@ -235,13 +242,13 @@ std::vector<Literal> Literals(const std::string& code) {
                     }
                 }
             }
-            const bool joined =
-                lastEnd != std::string::npos && !literals.empty() &&
-                Trimmed(code.substr(lastEnd, open - lastEnd), " \t\r\n").empty();
+            const bool joined = lastEnd != std::string::npos && !literals.empty() &&
+                                Trimmed(code.substr(lastEnd, open - lastEnd), " \t\r\n").empty();
             if (joined && !raw) {
                 literals.back().text += text;
             } else {
-                literals.push_back({text, code.substr(statementStart, open - statementStart), line});
+                literals.push_back(
+                    {text, code.substr(statementStart, open - statementStart), line});
             }
             lastEnd = at + 1;
         }
@@ -284,9 +291,8 @@ std::vector<std::string> MessagePieces(const std::string& literal) {
             std::istringstream words(piece);
             int wordCount = 0;
             for (std::string word; words >> word;) {
-                wordCount +=
-                    std::count_if(word.begin(), word.end(), [](char c) { return std::isalpha(c); }) >=
-                    1;
+                wordCount += std::count_if(word.begin(), word.end(),
+                                           [](char c) { return std::isalpha(c); }) >= 1;
             }
             if (wordCount >= 2) {
                 pieces.push_back(piece);
@@ -327,11 +333,10 @@ TEST(MessageTableTest, EveryTextOfTheMessageFilesIsInTheTable) {
     std::size_t checked = 0;
     for (const fs::path& file : files) {
         for (const Literal& literal : Literals(ReadText(file))) {
-            const bool help = std::any_of(std::begin(HelpMarks), std::end(HelpMarks),
-                                          [&literal](const char* mark) {
-                                              return literal.statement.find(mark) !=
-                                                     std::string::npos;
-                                          });
+            const bool help = std::any_of(
+                std::begin(HelpMarks), std::end(HelpMarks), [&literal](const char* mark) {
+                    return literal.statement.find(mark) != std::string::npos;
+                });
             if (help) {
                 continue;
             }
@@ -347,8 +352,8 @@ TEST(MessageTableTest, EveryTextOfTheMessageFilesIsInTheTable) {
                 }
                 ++checked;
                 EXPECT_TRUE(Table().Holds(piece))
-                    << fs::relative(file, Source).string() << ":" << literal.line << ": \""
-                    << piece << "\" is in no row of the guide's message table";
+                    << fs::relative(file, Source).string() << ":" << literal.line << ": \"" << piece
+                    << "\" is in no row of the guide's message table";
             }
         }
     }
@@ -357,6 +362,7 @@ TEST(MessageTableTest, EveryTextOfTheMessageFilesIsInTheTable) {
 
 // Each line of a text the program shows, as the guide's table must read it.
 void ExpectInTable(const std::string& text, const std::string& from) {
+    EXPECT_FALSE(text.empty()) << from << " gave no text";
     for (const std::string& line : Split(text, '\n')) {
         const std::string shown = Trimmed(line);
         EXPECT_TRUE(shown.empty() || Table().Reads(shown))
@@ -368,8 +374,8 @@ TEST(MessageTableTest, TheOutcomeTextsReadAsTableRows) {
     for (std::int32_t code = -1000; code < 0; ++code) {
         ExpectInTable(LinkErrorText(code), "LinkErrorText(" + std::to_string(code) + ")");
     }
-    for (const std::int32_t error : {EACCES, EBUSY, ENOENT, EIO, ENXIO, ENODEV, EINVAL,
-                                     CSerial::LeftExclusiveError}) {
+    for (const std::int32_t error :
+         {EACCES, EBUSY, ENOENT, EIO, ENXIO, ENODEV, EINVAL, CSerial::LeftExclusiveError}) {
         for (const bool opened : {false, true}) {
             for (const bool numbered : {false, true}) {
                 for (const std::string port : {"ttyUSB0:", ""}) {
@@ -394,10 +400,14 @@ TEST(MessageTableTest, EveryDumpOutcomeReadsAsTableRows) {
     records[2].blocks = 200;
     records[3].fileRemoved = true;
     records[4].fileUnchanged = true;
-    records[5] = {.blocks = 7, .partialFile = "/tmp/d.hex.partial", .partialNamedAfterFile = true,
+    records[5] = {.blocks = 7,
+                  .partialFile = "/tmp/d.hex.partial",
+                  .partialNamedAfterFile = true,
                   .earlierKept = true};
     records[6] = {.blocks = 7, .partialFile = "/tmp/d.hex.partial", .earlierKept = true};
-    records[7] = {.blocks = 2, .partialFile = "/tmp/d.hex.partial", .earlierKept = true,
+    records[7] = {.blocks = 2,
+                  .partialFile = "/tmp/d.hex.partial",
+                  .earlierKept = true,
                   .fileErrorOnPartial = true};
     for (DumpRecord& record : records) {
         record.fileError = record.fileError == 0 ? ENOSPC : record.fileError;
@@ -413,7 +423,7 @@ TEST(MessageTableTest, EveryDumpOutcomeReadsAsTableRows) {
     ExpectInTable(DumpProgressText(200), "DumpProgressText");
 }
 
-TEST(MessageTableTest, TheCalibrationAndReportTextsReadAsTableRows) {
+TEST(MessageTableTest, TheCalibrationReportAndTraceTextsReadAsTableRows) {
     for (const std::string_view text :
          {calibration_text::AlreadyStarted, calibration_text::NotStarted,
           calibration_text::Completed, calibration_text::TooEarly}) {
@@ -433,6 +443,17 @@ TEST(MessageTableTest, TheCalibrationAndReportTextsReadAsTableRows) {
         ExpectInTable(SelfTestSolution(test), "SelfTestSolution");
     }
     ExpectInTable(std::string(ReadingSolution1) + ReadingSolution2, "ReadingSolution");
+
+    // Texts made from what the file system says.
+    const fs::path missing = fs::temp_directory_path() / "onyx-no-such-folder" / "report.txt";
+    ExpectInTable(SaveReport(missing.string(), {}, "body").text, "SaveReport");
+    ExpectInTable(ListCalibrationLog(fs::temp_directory_path()).error, "ListCalibrationLog");
+    for (const int error : {ENOENT, EACCES, ENXIO}) {
+        for (const char* program : {"wellscribe-onyx: ", "onyx: "}) {
+            ExpectInTable(program + link_trace::StartFailure("/tmp/trace.txt", error),
+                          "link_trace::StartFailure");
+        }
+    }
 }
 
 } // namespace
