@@ -5,7 +5,6 @@
 
 #include "SimulatedLogger.h"
 #include "calibration/CalibrationLog.h"
-#include "support/TestLogger.h"
 #include "ui/Application.h"
 #include "ui/Presenter.h"
 #include "ui/frmTimeCalUI.h"
@@ -79,8 +78,8 @@ int main(int argc, char** argv) {
     folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const QTemporaryDir scratch;
 
-    sim::LoggerConfig config = UniqueLoggerConfig("GUIDE");
-    config.portName = "ONYXSIM1";
+    sim::LoggerConfig config;
+    config.portName = "ONYXSIM1"; // the name the pictures show
     config.serialNumber = 5902140;
     config.selfTestMask = 64; // test 7 fails
     sim::SimulatedLogger logger(config);
