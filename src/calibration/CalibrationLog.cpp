@@ -352,8 +352,7 @@ std::filesystem::path CalibrationLog::LockPath() const {
 }
 
 bool CalibrationLog::FileExists() const {
-    std::error_code error;
-    return std::filesystem::exists(file, error);
+    return Exists(file);
 }
 
 CalibrationLog::LoadResult CalibrationLog::Load() {

@@ -10,6 +10,7 @@
 #include "ui/TestIcons.h"
 #include "ui_frmReport.h"
 
+#include <QDir>
 #include <QFile>
 
 TfrmReport::TfrmReport(QWidget* owner, Presenter& messagePresenter, std::string body)
@@ -83,9 +84,9 @@ void TfrmReport::FileSaveExecute() {
     const std::string namePlace = "\x01";
     if (const ReportSaved saved = SaveReport(fileName, contact, reportBody, namePlace);
         !saved.Ok()) {
-        presenter.ShowError(this,
-                            QString::fromLocal8Bit(saved.text)
-                                .replace(QString::fromLatin1(namePlace), FileNameText(fileName)));
+        presenter.ShowError(this, QString::fromLocal8Bit(saved.text)
+                                      .replace(QString::fromLatin1(namePlace),
+                                               QDir::toNativeSeparators(FileNameText(fileName))));
         return;
     }
     close();

@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QIcon>
@@ -374,7 +375,8 @@ void TfrmWSRXUtil::FileSaveExecute() {
     hourglass.Restore();
     const DumpOutcome& outcome = dump.message;
     const QString text = QString::fromLocal8Bit(outcome.text)
-                             .replace(QString::fromLatin1(namePlace), FileNameText(fileName));
+                             .replace(QString::fromLatin1(namePlace),
+                                      QDir::toNativeSeparators(FileNameText(fileName)));
     if (!endingSession) { // a box would hold the program the session is ending
         presenter.ShowMessage(this, text, outcome.caption,
                               outcome.warning ? Presenter::Icon::Warning : Presenter::Icon::None);

@@ -93,8 +93,14 @@ private slots:
         const QString onyxFile = folder->filePath("onyx.txt");
         Onyx("report " + port + " --name " + QString::fromUtf8("Zo\xc3\xab") +
              " --phone 0123456789 -o " + onyxFile);
-        QVERIFY(!FileBytes(windowFile).isEmpty());
-        QCOMPARE(FileBytes(onyxFile), FileBytes(windowFile));
+        // The dialog's twenty lines, also for a logger that failed a test.
+        const QByteArray written = FileBytes(windowFile);
+        QVERIFY(written.startsWith("Name=Zo\xC3\xAB\r\nCompany=\r\nPhoneNo=0123456789\r\n"
+                                   "FaxNo=\r\nEmail=\r\nModel Number: ONYX-"));
+        QCOMPARE(written.count('\n'), 19);
+        QVERIFY(written.contains(mask & 0x02 ? "\r\nTest2 Failed\r\n" : "\r\nTest2 Passed\r\n"));
+        QVERIFY(written.endsWith(mask & 0x80 ? "Test8 Failed" : "Test8 Passed"));
+        QCOMPARE(FileBytes(onyxFile), written);
     }
 };
 

@@ -106,29 +106,6 @@ TEST_F(OnyxCommand, SelfTestNamesEachFailedTestWithItsSolution) {
     EXPECT_NE(run.out.find("Serial Number: 1234567"), std::string::npos);
 }
 
-TEST_F(OnyxCommand, ReportWritesTheDialogsTwentyLinesAlsoForAFailedTest) {
-    auto config = UniqueLoggerConfig("Cli");
-    config.selfTestMask = 0x02;
-    const std::string port = StartLogger(config).PortName();
-    const auto report = folder / "report.txt";
-
-    const OnyxRun run =
-        Onyx("report " + port + " --name 'Ann Lee' --company Acme --phone 0123456789" +
-             " --email ann@acme.test -o " + report.string());
-
-    ASSERT_EQ(run.exitStatus, 0) << run.err;
-    const std::string text = ReadFile(report);
-    EXPECT_EQ(text.rfind("Name=Ann Lee\r\nCompany=Acme\r\nPhoneNo=0123456789\r\nFaxNo=\r\n"
-                         "Email=ann@acme.test\r\nModel Number: ONYX-300\r\n"
-                         "Serial Number: 1234567\r\n",
-                         0),
-              0u)
-        << text;
-    EXPECT_NE(text.find("\r\nTest1 Passed\r\nTest2 Failed\r\nTest3 Passed"), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 19);
-    EXPECT_EQ(text.substr(text.size() - 12), "Test8 Passed");
-}
-
 TEST_F(OnyxCommand, CalibrationStartAppendsToTheLogAndRefusesASecondStart) {
     const std::string port = StartLogger().PortName();
     const auto log = folder / "LogTime.csv";
