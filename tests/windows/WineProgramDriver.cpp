@@ -370,8 +370,10 @@ std::optional<Box> ClickAndWaitForBox(HWND window, POINT button,
 // Clicks Read Memory Dump and takes the name the program offers in its Save As dialog.
 bool StartDump(HWND window) {
     HWND dialog = nullptr;
+    // The information read comes first: on a loaded machine the dialog may take a
+    // while, and a second click would queue a second dump behind the first.
     if (!ClickUntil(
-            window, DumpButton, [&] { return (dialog = FindBox(L"Save As")) != nullptr; }, 10s)) {
+            window, DumpButton, [&] { return (dialog = FindBox(L"Save As")) != nullptr; }, 30s)) {
         std::fprintf(stderr, "FAILED: no Save As dialog\n");
         return false;
     }
