@@ -46,6 +46,10 @@ std::string ReplaceCure(const std::filesystem::path& log) {
     if (own.empty() || CalibrationLog::PathIn(own) == log) {
         return consequence + "let your account change the file and create files in its folder.";
     }
+    // In a folder that takes new files, a log moved away is started again in its place.
+    if (files::FolderTakesNewFiles(log.parent_path().empty() ? "." : log.parent_path())) {
+        return consequence + "let your account change the file" + ".";
+    }
     return consequence + "let your account change it, or have it moved away; this program " +
            "then keeps a log of your own at " + files::PathText(CalibrationLog::PathIn(own)) + ".";
 }

@@ -2,7 +2,8 @@
 // benches and scripts, on many loggers at once. Each port runs on a worker of its
 // own; the results come out in the order the ports were given.
 //
-// Exit status: 0 when every logger succeeded, 1 when any failed, 2 for a usage error.
+// Exit status: 0 when every logger succeeded, 1 when any failed or the output could
+// not be written, 2 for a usage error, 128 + the signal after Ctrl+C, SIGTERM, SIGHUP.
 
 #include "Output.h"
 #include "PortJobs.h"
@@ -73,7 +74,10 @@ constexpr const char* Description =
     "10 characters, every character counted (digits, blanks, dashes, letters).\n"
     "Exit status: 0 when every logger succeeded; 1 when any failed (a failed\n"
     "self-test test included) or the output could not be written; 2 for a usage\n"
-    "error. onyx COMMAND --help shows the command's options, --help-all all of them.";
+    "error; 128 + the signal after Ctrl+C, SIGTERM or SIGHUP (a calibration start or\n"
+    "stop still finishes and saves first; other commands end after the request in\n"
+    "progress). onyx COMMAND --help shows the command's options, --help-all all of\n"
+    "them.";
 
 // Raised by Ctrl+C, SIGTERM or SIGHUP (on Windows Ctrl+C, Ctrl+Break, closing the
 // console): a dump, a read or a self-test ends after the request in progress (the
