@@ -179,6 +179,7 @@ bool WaitFor(Condition condition, std::chrono::seconds limit,
 using Clock = std::chrono::steady_clock;
 
 void PrintWindowsOf(DWORD processId);
+bool SaveWindow(HWND window, const std::wstring& file);
 
 double Seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
@@ -500,6 +501,17 @@ int CalibrationStart(HWND window, const std::wstring& folder) {
         std::fprintf(stderr, "FAILED: Time Calibration opened no dialog\n");
         return 1;
     }
+    // Clicked only once Wine shows it drawn: a click on a window not yet on the
+    // screen goes nowhere.
+    constexpr RECT StartButtonFace{12, 28, 140, 36};
+    if (!WaitFor(
+            [&] {
+                dialog = FindBox(L"Extended Time Calibration");
+                return dialog != nullptr && DarkPixels(Grab(dialog, false), StartButtonFace) > 40;
+            },
+            20s)) {
+        std::fprintf(stderr, "The calibration dialog was not drawn in 20 s\n");
+    }
     std::this_thread::sleep_for(1s);
     const std::wstring log = folder + L"\\LogTime.csv";
     std::string line;
@@ -519,6 +531,15 @@ int CalibrationStart(HWND window, const std::wstring& folder) {
     if (line.empty()) {
         std::fprintf(stderr, "FAILED: Start Time Calibration wrote no line for %s to %s\n",
                      SerialNumberText.c_str(), Narrow(log).c_str());
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        PrintWindowsOf(processId);
+        SaveWindow(dialog, folder + L"\\calibration-failure.png");
+        for (const wchar_t* caption : {L"Error", L"Information", L"Warning"}) {
+            if (HWND box = FindBox(caption)) {
+                std::fprintf(stderr, "%s\n", Narrow(BoxText(box)).c_str());
+            }
+        }
         ++failures;
     } else {
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
