@@ -497,13 +497,8 @@ void CalibrationLog::ReleaseLock() {
 }
 
 CalibrationLog::SaveError CalibrationLog::PrepareChange() {
-    std::int64_t kindError = 0;
-    const files::PathKind kind = files::KindOf(file, &kindError);
-    if (kind == files::PathKind::Unknown) {
-        return CannotRead(file, std::system_category().message(static_cast<int>(kindError)));
-    }
-    if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
-        return NotAFile(file, kind);
+    if (SaveError notAFile = KindError()) {
+        return notAFile;
     }
     // The plainest reason first: a log that cannot be read, then one that cannot be replaced.
     if (const LoadResult loaded = Load(); loaded.status == LoadStatus::Failed) {
@@ -529,7 +524,7 @@ CalibrationLog::SaveError CalibrationLog::PrepareChange() {
     return ReadOnlyError();
 }
 
-CalibrationLog::SaveError CalibrationLog::ReplaceCheck() const {
+CalibrationLog::SaveError CalibrationLog::KindError() const {
     std::int64_t kindError = 0;
     const files::PathKind kind = files::KindOf(file, &kindError);
     if (kind == files::PathKind::Unknown) {
@@ -537,6 +532,13 @@ CalibrationLog::SaveError CalibrationLog::ReplaceCheck() const {
     }
     if (kind != files::PathKind::Regular && kind != files::PathKind::Missing) {
         return NotAFile(file, kind);
+    }
+    return std::nullopt;
+}
+
+CalibrationLog::SaveError CalibrationLog::ReplaceCheck() const {
+    if (SaveError notAFile = KindError()) {
+        return notAFile;
     }
     if (SaveError readOnly = ReadOnlyError()) {
         return readOnly;

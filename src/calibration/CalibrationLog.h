@@ -172,6 +172,8 @@ public:
     struct SharedLock;
 
 private:
+    // A path that is no regular file (nor missing), or cannot be looked at: why.
+    SaveError KindError() const;
     using PendingEdit = std::function<void(std::vector<PendingStop>&)>;
     SaveError ChangePending(const PendingEdit& edit);
 
