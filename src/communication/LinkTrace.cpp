@@ -10,7 +10,7 @@
 #include <mutex>
 
 #ifdef _WIN32
-#include "operations/WidePath.h"
+#include "files/WidePath.h"
 
 #include <windows.h>
 #else

@@ -1,5 +1,5 @@
 #include "files/FileSystem.h"
-#include "operations/WidePath.h"
+#include "files/WidePath.h"
 
 #include <algorithm>
 #include <atomic>

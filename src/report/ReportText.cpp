@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 #ifdef _WIN32
-#include "operations/WidePath.h"
+#include "files/WidePath.h"
 
 #include <windows.h>
 #endif

@@ -33,7 +33,7 @@
 #endif
 
 #ifdef _WIN32
-#include "operations/WidePath.h"
+#include "files/WidePath.h"
 
 #include <shellapi.h>
 #include <windows.h>

@@ -4,8 +4,8 @@
 #include "communication/LinkTrace.h"
 #include "communication/ResultCodes.h"
 #include "files/FileSystem.h"
+#include "files/WidePath.h"
 #include "operations/DumpFile.h"
-#include "operations/WidePath.h"
 #include "report/ReportText.h"
 
 #include <array>

@@ -147,22 +147,6 @@ std::string Icons(const QImage& client) {
     return icons;
 }
 
-void Click(HWND window, POINT at) {
-    POINT screen = at;
-    ClientToScreen(window, &screen);
-    SetForegroundWindow(window);
-    SetCursorPos(screen.x, screen.y);
-    std::this_thread::sleep_for(200ms);
-    INPUT press[2]{};
-    press[0].type = INPUT_MOUSE;
-    press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    press[1].type = INPUT_MOUSE;
-    press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(1, &press[0], sizeof(INPUT));
-    std::this_thread::sleep_for(100ms);
-    SendInput(1, &press[1], sizeof(INPUT));
-}
-
 template <typename Condition>
 bool WaitFor(Condition condition, std::chrono::seconds limit,
              std::chrono::milliseconds poll = 250ms) {
@@ -174,6 +158,43 @@ bool WaitFor(Condition condition, std::chrono::seconds limit,
         std::this_thread::sleep_for(poll);
     }
     return condition();
+}
+
+// A mouse event at a point of the screen. The point travels in the event itself: a
+// relative event lands wherever Wine's pointer is when the event is taken, and under a
+// loaded machine a pointer moved just before may still be where the last click was.
+void MouseAt(POINT screen, DWORD buttons) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = static_cast<LONG>((screen.x * 65536LL + width / 2) / width);
+    input.mi.dy = static_cast<LONG>((screen.y * 65536LL + height / 2) / height);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttons;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+// Presses and releases the left button on a point of the window, once the pointer is
+// seen there.
+void Click(HWND window, POINT at) {
+    POINT screen = at;
+    ClientToScreen(window, &screen);
+    SetForegroundWindow(window);
+    MouseAt(screen, 0);
+    const bool there = WaitFor(
+        [&] {
+            POINT now{};
+            return GetCursorPos(&now) && std::abs(now.x - screen.x) <= 1 &&
+                   std::abs(now.y - screen.y) <= 1;
+        },
+        2s, 20ms);
+    if (!there) {
+        std::fprintf(stderr, "The pointer did not reach (%ld, %ld) in 2 s\n", screen.x, screen.y);
+    }
+    std::this_thread::sleep_for(200ms);
+    MouseAt(screen, MOUSEEVENTF_LEFTDOWN);
+    std::this_thread::sleep_for(100ms);
+    MouseAt(screen, MOUSEEVENTF_LEFTUP);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -318,6 +339,20 @@ struct Box {
     Clock::time_point clicked;
 };
 
+// A click Wine delivered late, after the driver had clicked again, leaves a Save As
+// behind: it is the driver's own, and is cancelled.
+void CancelStraySaveAs() {
+    for (int stray = 0; stray < 3; ++stray) {
+        HWND dialog = FindBox(L"Save As");
+        if (dialog == nullptr) {
+            return;
+        }
+        std::printf("A Save As from a late click: cancelled\n");
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        WaitFor([&] { return FindBox(L"Save As") == nullptr; }, 10s);
+    }
+}
+
 // Under Wine's virtual desktop a click on a window that has just got its focus back
 // (after a message box) is now and then taken as its activation only. A click that
 // brought nothing within the time is given again, at most twice: every action here
@@ -326,6 +361,11 @@ template <typename Condition>
 std::optional<Clock::time_point> ClickUntil(HWND window, POINT button, Condition shown,
                                             std::chrono::seconds perClick) {
     for (int attempt = 0; attempt < 3; ++attempt) {
+        // A Save As nobody here waits for came from a click of the driver's that Wine
+        // delivered late; while it is open the window takes no click.
+        if (!shown()) {
+            CancelStraySaveAs();
+        }
         Click(window, EmptySpot);
         std::this_thread::sleep_for(300ms);
         Click(window, button);
@@ -713,17 +753,7 @@ int Screenshots(HWND window, const std::wstring& folder) {
 
 // Closes the program and reports the verdict, to the harness too.
 int Finish(HWND window, PROCESS_INFORMATION& process, int failures) {
-    // A click Wine delivered late, after the driver had clicked again, leaves one more
-    // Save As behind: it is the driver's own, and is cancelled before the program closes.
-    for (int stray = 0; stray < 3; ++stray) {
-        HWND dialog = FindBox(L"Save As");
-        if (dialog == nullptr) {
-            break;
-        }
-        std::printf("A second Save As from a repeated click: cancelled\n");
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        WaitFor([&] { return FindBox(L"Save As") == nullptr; }, 10s);
-    }
+    CancelStraySaveAs();
     PostMessageW(window, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "FAILED: the program did not close; its windows:\n");
