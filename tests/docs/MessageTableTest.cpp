@@ -194,8 +194,20 @@ struct Literal {
     int line = 0;
 };
 
+// Whether the quote at `at` opens a character literal ('x', L'x', u8'x'): after a
+// digit or a letter of a number it is a digit separator (1'000, 0xFF'FF).
+bool OpensCharacter(const std::string& code, std::size_t at) {
+    std::size_t start = at;
+    while (start > 0 && (std::isalnum(static_cast<unsigned char>(code[start - 1])) != 0 ||
+                         code[start - 1] == '_')) {
+        --start;
+    }
+    const std::string prefix = code.substr(start, at - start);
+    return prefix.empty() || prefix == "L" || prefix == "u" || prefix == "U" || prefix == "u8";
+}
+
 // The string literals of C++ source, comments, character literals and digit
-// separators skipped.
+// separators skipped. A comment, character or raw string left open ends the scan.
 std::vector<Literal> Literals(const std::string& code) {
     std::vector<Literal> literals;
     std::size_t statementStart = 0;
@@ -206,16 +218,25 @@ std::vector<Literal> Literals(const std::string& code) {
         if (c == '\n') {
             ++line;
         } else if (code.compare(at, 2, "//") == 0) {
-            at = code.find('\n', at) - 1;
+            const std::size_t end = code.find('\n', at);
+            if (end == std::string::npos) {
+                break;
+            }
+            at = end - 1;
         } else if (code.compare(at, 2, "/*") == 0) {
             const std::size_t end = code.find("*/", at);
+            if (end == std::string::npos) {
+                break;
+            }
             line +=
                 static_cast<int>(std::count(code.begin() + static_cast<std::ptrdiff_t>(at),
                                             code.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
             at = end + 1;
-        } else if (c == '\'' &&
-                   (at == 0 || std::isalnum(static_cast<unsigned char>(code[at - 1])) == 0)) {
-            at = code.find('\'', at + (code[at + 1] == '\\' ? 3 : 2));
+        } else if (c == '\'' && OpensCharacter(code, at)) {
+            at = code.find('\'', at + (code.compare(at + 1, 1, "\\") == 0 ? 3 : 2));
+            if (at == std::string::npos) {
+                break;
+            }
         } else if (c == ';') {
             statementStart = at + 1;
         } else if (c == '"') {
@@ -225,11 +246,15 @@ std::vector<Literal> Literals(const std::string& code) {
             if (raw) {
                 const std::size_t paren = code.find('(', at);
                 const std::string close = ")" + code.substr(at + 1, paren - at - 1) + "\"";
-                const std::size_t end = code.find(close, paren);
+                const std::size_t end =
+                    paren == std::string::npos ? paren : code.find(close, paren);
+                if (end == std::string::npos) {
+                    break;
+                }
                 text = code.substr(paren + 1, end - paren - 1);
                 at = end + close.size() - 1;
             } else {
-                for (++at; code[at] != '"'; ++at) {
+                for (++at; at < code.size() && code[at] != '"'; ++at) {
                     if (code[at] != '\\') {
                         text += code[at];
                         continue;
@@ -453,6 +478,34 @@ TEST(MessageTableTest, TheCalibrationReportAndTraceTextsReadAsTableRows) {
             ExpectInTable(program + link_trace::StartFailure("/tmp/trace.txt", error),
                           "link_trace::StartFailure");
         }
+    }
+}
+
+// The scanner meets every kind of source the message files hold; a quote it takes for
+// the wrong kind must not lose the texts after it, nor loop.
+TEST(MessageTableTest, TheScannerFindsTheLiteralsOfEveryKindOfSource) {
+    const struct {
+        const char* code;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {R"(f(L'\\', "after a wide backslash");)", {"after a wide backslash"}},
+        {R"(f(u8'x', L'"', "after a wide quote");)", {"after a wide quote"}},
+        {R"(int n = 1'000'000; f("after a number");)", {"after a number"}},
+        {R"(f('\'', "a" "b"
+            "c"); /* "not" */ // "nor")",
+         {"abc"}},
+        {R"(f(R"x(raw "text")x", "\x41\tz");)", {"raw \"text\"", "\x01\tz"}},
+        {R"(f("left open)", {"left open"}},
+        {R"(f('x)", {}},
+        {R"(/* a comment left open "x")", {}},
+        {R"(f("t"); // the last line)", {"t"}},
+    };
+    for (const auto& example : cases) {
+        std::vector<std::string> texts;
+        for (const Literal& literal : Literals(example.code)) {
+            texts.push_back(literal.text);
+        }
+        EXPECT_EQ(texts, example.texts) << example.code;
     }
 }
 
