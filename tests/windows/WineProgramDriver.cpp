@@ -339,15 +339,15 @@ struct Box {
     Clock::time_point clicked;
 };
 
-// A click Wine delivered late, after the driver had clicked again, leaves a Save As
-// behind: it is the driver's own, and is cancelled.
+// A Save As no step asked for came from a click of the driver's that reached the dump
+// button instead of its own target: it is the driver's own, and is cancelled.
 void CancelStraySaveAs() {
     for (int stray = 0; stray < 3; ++stray) {
         HWND dialog = FindBox(L"Save As");
         if (dialog == nullptr) {
             return;
         }
-        std::printf("A Save As from a late click: cancelled\n");
+        std::printf("A Save As no step asked for: cancelled\n");
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         WaitFor([&] { return FindBox(L"Save As") == nullptr; }, 10s);
     }
@@ -361,8 +361,7 @@ template <typename Condition>
 std::optional<Clock::time_point> ClickUntil(HWND window, POINT button, Condition shown,
                                             std::chrono::seconds perClick) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        // A Save As nobody here waits for came from a click of the driver's that Wine
-        // delivered late; while it is open the window takes no click.
+        // While a stray Save As is open the window takes no click.
         if (!shown()) {
             CancelStraySaveAs();
         }
