@@ -1,6 +1,7 @@
 #include "calibration/CalibrationLog.h"
 
 #include "files/FileSystem.h"
+#include "files/Utf8.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -85,41 +86,6 @@ std::size_t LineAt(std::string_view text, std::size_t at) {
     const std::size_t ended = SplitLogText(before).size();
     const bool inLastLine = !before.empty() && before.back() != '\r' && before.back() != '\n';
     return inLastLine ? ended : ended + 1;
-}
-
-// The length of the UTF-8 sequence at `at`, or 0 when it is not one.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0u) != 0x80u) {
-            return 0;
-        }
-        code = (code << 6) | (byte(at + i) & 0x3Fu);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return overlong || surrogate || code > 0x10FFFF ? 0 : length;
 }
 
 void AppendUtf8(std::string& text, std::uint32_t code) {
@@ -229,7 +195,7 @@ bool DecodeLogText(std::string_view bytes, std::vector<std::string>& lines, std:
     if (bytes.starts_with("\xEF\xBB\xBF"sv)) {
         text.remove_prefix(3);
         for (std::size_t at = 0; at < text.size();) {
-            const std::size_t length = Utf8SequenceAt(text, at);
+            const std::size_t length = files::Utf8CharacterAt(text, at);
             if (length == 0) {
                 error = "it is marked as UTF-8 text but line " + std::to_string(LineAt(text, at)) +
                         " is not UTF-8";

@@ -49,11 +49,10 @@ struct ReportRequest {
     bool allowLossy = false;
 };
 
-// Read Wellscribe Info. probing: a port counts as answering once the serial number
-// came back; the result stays that of the whole read.
 // The flag that ends reads and self-tests after the request in progress (Ctrl+C).
 void StopReadsOn(const std::atomic<bool>* stop);
 
+// Read Wellscribe Info.
 PortResult ReadInfoJob(const std::string& port);
 // Run Self-Test: the information, then the self-test when that succeeded. A
 // logger that failed a test is a failed result (code: the mask).
