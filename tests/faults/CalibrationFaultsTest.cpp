@@ -13,11 +13,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -226,6 +229,9 @@ std::string Utf16(std::string_view text, bool bigEndian) {
 }
 
 const std::string Other = "42,01/01/07 00:00:00";
+// Where the other program of TwoProgramsAtOnce finds its log and how many records it adds.
+constexpr const char* OtherProgramLog = "ONYX_TEST_OTHER_PROGRAM_LOG";
+constexpr const char* OtherProgramRecords = "ONYX_TEST_OTHER_PROGRAM_RECORDS";
 const std::string OtherCompleted = "43,01/01/07 00:00:00,01/02/07 00:00:00,  20.000, 0 s/day";
 constexpr fs::perms Writable =
     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
@@ -449,20 +455,49 @@ protected:
         return outcome;
     }
     // A process that adds `records` records of its own, one change each.
+    // Another program adding records: this test binary started afresh, running only
+    // LogFaultsOtherProgram.AddsRecords. A fork of the test would not do: the simulated
+    // logger's threads may hold a lock of the allocator at the fork, and the child then
+    // hangs while it holds the log's lock.
     pid_t AddFromAnotherProgram(int records) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            CalibrationLog other(LogPath());
-            for (int i = 0; i < records; ++i) {
-                if (other.AppendLine("9" + std::to_string(i) + ",01/01/07 00:00:00").Failed()) {
-                    ::_exit(1);
-                }
-            }
-            ::_exit(0);
+        std::vector<std::string> environment{
+            std::string(OtherProgramLog) + "=" + LogPath().string(),
+            std::string(OtherProgramRecords) + "=" + std::to_string(records)};
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            environment.emplace_back(*variable);
         }
-        return child;
+        std::vector<char*> envp;
+        for (std::string& variable : environment) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+        std::string program = "/proc/self/exe";
+        std::string filter = "--gtest_filter=LogFaultsOtherProgram.AddsRecords";
+        char* argv[] = {program.data(), filter.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t child = 0;
+        const int spawned =
+            ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return spawned == 0 ? child : 0;
     }
 };
+
+// The other program of the case TwoProgramsAtOnce (see AddFromAnotherProgram); run
+// on its own it has nothing to do.
+TEST(LogFaultsOtherProgram, AddsRecords) {
+    const char* path = std::getenv(OtherProgramLog);
+    const char* records = std::getenv(OtherProgramRecords);
+    if (path == nullptr || records == nullptr) {
+        GTEST_SKIP() << "started by the case TwoProgramsAtOnce";
+    }
+    CalibrationLog other{fs::path(path)};
+    for (int i = 0; i < std::atoi(records); ++i) {
+        ASSERT_FALSE(other.AppendLine("9" + std::to_string(i) + ",01/01/07 00:00:00").Failed());
+    }
+}
 
 TEST_P(LogFaults, NoRecordIsLostAndEveryRefusalSaysWhy) {
     const LogFault& fault = GetParam();
